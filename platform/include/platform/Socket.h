@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/SysCall.h"
+
+namespace platform {
+
+// Blocking IPv4 TCP sockets. A socket is an int; -1 is "no socket".
+using Socket = int;
+constexpr Socket kInvalidSocket = -1;
+
+// Largest backlog the OS accepts (SOMAXCONN on Windows).
+constexpr int kMaxBacklog = 0x7FFFFFFF;
+
+SysCallResult<Socket> CreateTcpSocket();
+
+// Binds to an IPv4 address given as dotted text ("127.0.0.1", "0.0.0.0").
+// No socket options are set: a port in use makes the bind fail.
+SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port);
+SysCallResult<int> ListenOn(Socket s, int backlog);
+// Accepts one connection; the peer address is discarded.
+SysCallResult<Socket> AcceptOn(Socket s);
+
+// One receive, flags 0: bytes received, 0 when the peer closed, -1 on error.
+SysCallResult<int> RecvSome(Socket s, char* buffer, int length);
+// One send, flags 0. Never raises SIGPIPE on a closed peer.
+SysCallResult<int> SendSome(Socket s, const char* data, int length);
+
+// Connects to an IPv4 address in network byte order, blocking.
+SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t port);
+
+// Shutdown in both directions, then close.
+void ShutdownSocket(Socket s);
+void CloseSocket(Socket s);
+
+// getaddrinfo with family AF_INET and type SOCK_STREAM: the IPv4 addresses
+// (network byte order) in the order the resolver gives them; empty on failure.
+std::vector<uint32_t> ResolveIPv4(const std::string& host);
+
+}  // namespace platform

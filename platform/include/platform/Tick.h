@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Milliseconds of a monotonic clock; only differences are meaningful.
+uint64_t TickCount();
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12 (run as root).
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config
+  zlib1g-dev libcurl4-openssl-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  curl p7zip-full
+  clang libclang-rt-14-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

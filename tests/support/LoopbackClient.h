@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace testsupport {
+
+// A blocking TCP client on 127.0.0.1 whose every wait has a deadline, so a
+// test fails instead of hanging.
+class LoopbackClient {
+public:
+    LoopbackClient() = default;
+    ~LoopbackClient();
+    LoopbackClient(const LoopbackClient&) = delete;
+    LoopbackClient& operator=(const LoopbackClient&) = delete;
+
+    bool Connect(uint16_t port, const std::string& address = "127.0.0.1");
+    bool SendAll(const std::string& bytes);
+    // Reads until the peer closes or the deadline passes. timedOut tells which.
+    std::string ReadUntilClosed(int timeoutMs, bool* timedOut = nullptr);
+    // True when the peer closes (or resets) within the deadline.
+    bool WaitClosed(int timeoutMs);
+    void Close();
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// A port on 127.0.0.1 that was free a moment ago (bound to port 0, then released).
+uint16_t FreeLoopbackPort();
+
+// Polls cond every 5 ms until it holds or the deadline passes.
+template <typename Cond>
+bool WaitFor(Cond cond, int timeoutMs);
+
+}  // namespace testsupport
+
+#include <chrono>
+#include <thread>
+
+template <typename Cond>
+bool testsupport::WaitFor(Cond cond, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return cond();
+}
