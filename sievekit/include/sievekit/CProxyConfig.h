@@ -35,12 +35,15 @@ public:
 
 private:
     bool SaveStats();
+    bool SaveStatsLocked();
 
     ProxyData data_;
     std::atomic<int> intelligentValue_{kDefaultIntelligentValue};
     std::atomic<unsigned> filterCount_{0};
     mutable std::mutex lock_;  // guards listenAddress_ and serialises LoadData/Save
     std::string listenAddress_{kDefaultListenAddress};
+    std::string configPath_;  // absolute, taken at the last LoadData
+    std::string statsPath_;   // empty until the statistics were read
 };
 
 // The one process-wide configuration object.

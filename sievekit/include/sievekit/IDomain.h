@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "sievekit/CMyList.h"
 #include "sievekit/DomainStruct.h"

@@ -1,0 +1,84 @@
+#include "sievekit/CMyList.h"
+
+#include "sievekit/CUtility.h"
+#include "TextFile.h"
+
+CMyList::CMyList(const char* fileName, int, int, int, int)
+    : fileName_(fileName ? fileName : ""), entries_(std::make_shared<const Entries>()) {
+    CMyList::ReloadData();
+}
+
+CMyList::~CMyList() = default;
+
+bool CMyList::ReloadData() {
+    auto entries = std::make_shared<Entries>();
+    std::string bytes;
+    bool ok = sievekit::ReadTextFile(fileName_, bytes);
+    if (ok) {
+        for (const auto& line : sievekit::SplitLines(bytes))
+            if (!line.empty()) entries->insert(sievekit::Utf8ToWide(line));
+    }
+    Publish(std::move(entries));
+    return ok;
+}
+
+void CMyList::Publish(std::shared_ptr<const Entries> entries) {
+    OnEntriesChanged(*entries);
+    std::lock_guard<std::mutex> g(lock_);
+    entries_ = std::move(entries);
+}
+
+std::shared_ptr<const CMyList::Entries> CMyList::Snapshot() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return entries_;
+}
+
+bool CMyList::Exists(const char* text) {
+    if (!text) return false;
+    return Exists(CUtility().atow(text, -1).c_str());
+}
+
+bool CMyList::Exists(const wchar_t* text) {
+    if (!text) return false;
+    auto entries = Snapshot();
+    return entries->count(text) != 0;
+}
+
+std::set<std::wstring> CMyList::GetList() const { return *Snapshot(); }
+
+size_t CMyList::size() const { return Snapshot()->size(); }
+
+void CMyList::Readonly(int readonly) {
+    std::lock_guard<std::mutex> g(lock_);
+    readonly_ = readonly != 0;
+}
+
+bool CMyList::IsReadonly() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return readonly_;
+}
+
+bool CMyList::AddEntry(const std::wstring& entry) {
+    std::shared_ptr<const Entries> current;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (readonly_) return false;
+        current = entries_;
+    }
+    if (entry.empty() || current->count(entry)) return false;
+    auto next = std::make_shared<Entries>(*current);
+    next->insert(entry);
+    Publish(std::move(next));
+    return true;
+}
+
+bool CMyList::Save() {
+    if (IsReadonly()) return false;
+    auto entries = Snapshot();
+    std::string text;
+    for (const auto& e : *entries) {
+        text += sievekit::WideToUtf8(e);
+        text += '\n';
+    }
+    return sievekit::WriteFileAtomically(fileName_, text);
+}
