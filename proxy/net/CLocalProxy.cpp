@@ -1,0 +1,45 @@
+#include "net/CLocalProxy.h"
+
+#include "pipeline/ConnectionWorker.h"
+
+CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
+    : CSocketBase(port, std::move(listenAddress)),
+      domainManager(std::make_unique<CDomainManager>()),
+      blockFilter(std::make_unique<CWordFilter>(1)),
+      exemptFilter(std::make_unique<CWordFilter>(0)) {
+    blockFilter->ReloadData(true);
+    exemptFilter->ReloadData(true);
+    wordFilters = {blockFilter.get(), exemptFilter.get()};
+}
+
+CLocalProxy::~CLocalProxy() {
+    // Whatever path led here, no worker may outlive the listener.
+    Stop();
+    wordFilters = {};
+    domainManager.reset();
+    blockFilter.reset();
+    exemptFilter.reset();
+}
+
+void CLocalProxy::AcceptLoop() {
+    while (IsListening()) {
+        int client;
+        if (Accept(client) == platform::kInvalidSocket) continue;
+        auto record = std::make_unique<ConnectionRecord>();
+        record->request = std::make_unique<RequestInfo>();
+        record->clientSocket = client;
+        record->owner = this;
+        if (connections.RegisterAndStart(record.get(), [this] { return IsListening(); }, &ConnectionWorker)) {
+            record.release();  // the registry owns it now
+        } else {
+            ConnectionRecord::CloseSocket(record->clientSocket);  // accepted while stopping
+        }
+    }
+}
+
+void CLocalProxy::Stop() {
+    CloseListenSocket();
+    connections.ShutdownAll();
+    connections.WaitForWorkers();
+    connections.CloseAll();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+
+#include <sievekit/CDomainManager.h>
+#include <sievekit/CWordFilter.h>
+
+#include "filter/WordFilterPair.h"
+#include "net/CConnectionManager.h"
+#include "net/CSocketBase.h"
+
+// The HTTP proxy server: owns the long-lived filter objects of the request
+// path and the registry of live connections; one worker thread per browser
+// connection.
+class CLocalProxy : public CSocketBase {
+public:
+    CLocalProxy(uint16_t port, std::string listenAddress = "127.0.0.1");
+    ~CLocalProxy() override;
+
+    // Serves until the listening socket is closed.
+    void AcceptLoop();
+    // Closes the listening socket, wakes and waits for every worker, then
+    // releases every connection. After it returns no worker uses this object.
+    virtual void Stop();
+
+    // Members in construction order; destroyed in reverse. The filter objects
+    // are shared by every worker without a lock of ours (they are thread-safe).
+    CConnectionManager connections;
+    std::unique_ptr<CDomainManager> domainManager;
+    std::unique_ptr<CWordFilter> blockFilter;   // kind 1
+    std::unique_ptr<CWordFilter> exemptFilter;  // kind 0
+    WordFilterPair wordFilters;                 // the two above, not owning
+};

@@ -1,0 +1,62 @@
+#include "net/CSocketBase.h"
+
+CSocketBase::CSocketBase(uint16_t port, std::string listenAddress)
+    : port(port), listenAddress(std::move(listenAddress)) {}
+
+CSocketBase::~CSocketBase() = default;
+
+int CSocketBase::Listen() {
+    auto created = platform::CreateTcpSocket();
+    if (created.rc < 0) return 0;
+    int s = created.rc;
+    if (platform::BindIPv4(s, listenAddress, port).rc != 0 || platform::ListenOn(s, platform::kMaxBacklog).rc != 0) {
+        platform::ShutdownSocket(s);
+        platform::CloseSocket(s);
+        listenSocket = platform::kInvalidSocket;
+        return 0;
+    }
+    listenSocket = s;
+    return 1;
+}
+
+int CSocketBase::Accept(int& socket) {
+    socket = platform::kInvalidSocket;
+    int s = listenSocket.load();
+    if (s == platform::kInvalidSocket) return socket;
+    socket = platform::AcceptOn(s).rc;
+    if (socket < 0) socket = platform::kInvalidSocket;
+    return socket;
+}
+
+int CSocketBase::Recv(int socket, char* buffer, int length) { return platform::RecvSome(socket, buffer, length).rc; }
+
+int CSocketBase::Send(int socket, const char* data, int length) {
+    int sent = 0;
+    while (sent < length) {
+        int n = platform::SendSome(socket, data + sent, length - sent).rc;
+        if (n <= 0) return n;
+        sent += n;
+    }
+    return sent;
+}
+
+bool CSocketBase::Connect(int& socket, const char* host, uint16_t port) {
+    std::vector<uint32_t> addresses = platform::ResolveIPv4(host ? host : "");
+    if (addresses.empty()) return false;
+    for (uint32_t address : addresses) {
+        auto created = platform::CreateTcpSocket();
+        if (created.rc < 0) continue;
+        socket = created.rc;
+        if (platform::ConnectIPv4(socket, address, port).rc == 0) return true;
+        platform::CloseSocket(socket);
+        socket = platform::kInvalidSocket;
+    }
+    return false;
+}
+
+void CSocketBase::CloseListenSocket() {
+    int s = listenSocket.exchange(platform::kInvalidSocket);
+    if (s == platform::kInvalidSocket) return;
+    platform::ShutdownSocket(s);
+    platform::CloseSocket(s);
+}

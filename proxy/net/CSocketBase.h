@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include <platform/Socket.h>
+
+// Base of the two servers: one listening TCP socket on a fixed port, and the
+// few socket calls the rest of the program makes through its server object.
+class CSocketBase {
+public:
+    // listenAddress: the IPv4 address to bind ("127.0.0.1" keeps the server
+    // private to this machine; "0.0.0.0" opens it to the network).
+    explicit CSocketBase(uint16_t port, std::string listenAddress = "127.0.0.1");
+    virtual ~CSocketBase();  // closes nothing: the owner's stop path does
+    CSocketBase(const CSocketBase&) = delete;
+    CSocketBase& operator=(const CSocketBase&) = delete;
+
+    // 1 when the socket listens, 0 on failure (the object then holds no socket).
+    virtual int Listen();
+    // The accepted socket, or -1; also stored in the caller's int.
+    virtual int Accept(int& socket);
+    // One receive: bytes, 0 when the peer closed, -1 on error.
+    virtual int Recv(int socket, char* buffer, int length);
+    // Sends the whole buffer: the length, or the failing send's result (<= 0).
+    virtual int Send(int socket, const char* data, int length);
+    // A socket connected to host:port in the caller's int; false when none.
+    virtual bool Connect(int& socket, const char* host, uint16_t port);
+
+    // Shuts the listening socket down and closes it; a blocked Accept fails.
+    void CloseListenSocket();
+    bool IsListening() const { return listenSocket.load() != platform::kInvalidSocket; }
+    uint16_t Port() const { return port; }
+
+protected:
+    const uint16_t port;
+    // Read by the serving loop, cleared by the stop path on another thread.
+    std::atomic<int> listenSocket{platform::kInvalidSocket};
+    const std::string listenAddress;
+};

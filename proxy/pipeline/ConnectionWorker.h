@@ -1,0 +1,7 @@
+#pragma once
+
+struct ConnectionRecord;
+
+// Serves one browser connection on its own thread, then leaves the record to
+// the registry.
+void ConnectionWorker(ConnectionRecord* record);
