@@ -6,6 +6,8 @@ CSocketBase::CSocketBase(uint16_t port, std::string listenAddress)
 CSocketBase::~CSocketBase() = default;
 
 int CSocketBase::Listen() {
+    std::lock_guard<std::mutex> g(listenLock_);
+    if (closedForGood_) return 0;
     auto created = platform::CreateTcpSocket();
     if (created.rc < 0) return 0;
     int s = created.rc;
@@ -55,6 +57,8 @@ bool CSocketBase::Connect(int& socket, const char* host, uint16_t port) {
 }
 
 void CSocketBase::CloseListenSocket() {
+    std::lock_guard<std::mutex> g(listenLock_);
+    closedForGood_ = true;
     int s = listenSocket.exchange(platform::kInvalidSocket);
     if (s == platform::kInvalidSocket) return;
     platform::ShutdownSocket(s);

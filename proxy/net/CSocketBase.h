@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,8 @@ public:
     virtual bool Connect(int& socket, const char* host, uint16_t port);
 
     // Shuts the listening socket down and closes it; a blocked Accept fails.
+    // Closed for good: a Listen that comes later (a stop that overtook the
+    // serving thread's start) fails.
     void CloseListenSocket();
     bool IsListening() const { return listenSocket.load() != platform::kInvalidSocket; }
     uint16_t Port() const { return port; }
@@ -38,4 +41,8 @@ protected:
     // Read by the serving loop, cleared by the stop path on another thread.
     std::atomic<int> listenSocket{platform::kInvalidSocket};
     const std::string listenAddress;
+
+private:
+    std::mutex listenLock_;  // orders Listen against CloseListenSocket
+    bool closedForGood_ = false;
 };

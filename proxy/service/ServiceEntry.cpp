@@ -1,0 +1,63 @@
+#include <platform/MessageBox.h>
+#include <platform/ProgramPath.h>
+#include <platform/Service.h>
+
+#include <strings.h>
+
+#include "service/ServiceHost.h"
+
+const char* const kServiceName = "Proxy";
+
+int InstallService() {
+    if (auto manager = platform::OpenServiceManager()) {
+        if (manager->OpenService(kServiceName, platform::ServiceAccess::QueryConfig)) return 1;
+    }
+    auto manager = platform::OpenServiceManager();
+    if (!manager) {
+        platform::ShowMessageBox(kServiceName, "Couldn't open service manager");
+        return 0;
+    }
+    auto service = manager->CreateService(kServiceName, kServiceName, platform::ProgramPath());
+    if (!service) {
+        platform::ShowMessageBox(kServiceName, "Couldn't create service");
+        return 0;
+    }
+    service->SetDescription("Local proxy service.");
+    return 1;
+}
+
+int UninstallService() {
+    {
+        auto manager = platform::OpenServiceManager();
+        if (!manager) return 1;
+        if (!manager->OpenService(kServiceName, platform::ServiceAccess::QueryConfig)) return 1;
+    }
+    auto manager = platform::OpenServiceManager();
+    if (!manager) {
+        platform::ShowMessageBox(kServiceName, "Couldn't open service manager");
+        return 0;
+    }
+    auto service = manager->OpenService(kServiceName, platform::ServiceAccess::StopAndDelete);
+    if (!service) {
+        platform::ShowMessageBox(kServiceName, "Couldn't open service");
+        return 0;
+    }
+    service->ControlStop();  // no wait for the service to stop
+    if (service->Delete()) return 1;
+    ReportServiceEvent("Service could not be deleted");
+    return 0;
+}
+
+int ProxyEntry(const std::string& commandLine) {
+    if (strcasecmp(commandLine.c_str(), "-install") == 0) {
+        InstallService();
+        return 0;
+    }
+    if (strcasecmp(commandLine.c_str(), "-uninstall") == 0) {
+        UninstallService();
+        return 0;
+    }
+    if (!platform::StartServiceDispatcher(kServiceName, &ServiceMain))
+        ReportServiceEvent("Register Service Main Function Error!");
+    return 0;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+class CLocalProxy;
+
+// The two servers of the program and the threads that serve them. The web
+// server joins the pair when it exists.
+struct ServerPair {
+    std::unique_ptr<CLocalProxy> proxy;
+    std::thread proxyThread;
+    std::shared_future<int> proxyEnded;  // ready when the proxy thread has ended
+};
+
+extern const char* const kServiceName;  // "Proxy": service, event source, message-box caption
+
+// The program's entry: "-install" or "-uninstall" (any letter case, nothing
+// else on the line), otherwise the service runs. Always returns 0.
+int ProxyEntry(const std::string& commandLine);
+
+int InstallService();
+int UninstallService();
+void ServiceMain();
+void ServiceHandler(unsigned controlCode);
+// Makes the program's folder the working directory, loads the configuration
+// and constructs the servers into the pair.
+void StartServers(ServerPair& pair);
+// Stops and destroys the servers of the published pair; a stop that comes
+// before the pair exists is remembered and carried out once it does.
+void StopServers();
+// printf-style; the text is cut at 255 characters.
+void ReportServiceEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));

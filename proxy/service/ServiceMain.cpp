@@ -1,0 +1,136 @@
+#include <platform/ProgramPath.h>
+#include <platform/Service.h>
+#include <sievekit/CProxyConfig.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "net/CLocalProxy.h"
+#include "service/ServiceHost.h"
+
+namespace {
+
+// The service's status record; written by the service thread and by the
+// control handler on the dispatcher's thread.
+std::mutex statusLock;
+platform::ServiceStatus serviceStatus;
+
+void SetAndReport(platform::ServiceState state) {
+    std::lock_guard<std::mutex> g(statusLock);
+    serviceStatus.currentState = state;
+    if (state == platform::ServiceState::Running) {
+        serviceStatus.win32ExitCode = 0;
+        serviceStatus.serviceSpecificExitCode = 0;
+        serviceStatus.checkPoint = 0;
+        serviceStatus.waitHint = 0;
+    }
+    platform::ReportServiceStatus(serviceStatus);
+}
+
+// The published pair. pairLock is held for the whole of a stop and while the
+// pair is published, its threads started or the pair released, so a stop can
+// never meet a half-built or half-destroyed pair.
+std::mutex pairLock;
+ServerPair* currentPair = nullptr;
+bool stopRequested = false;
+
+// Closes the listening sockets and the live connections, waits for the
+// threads that use the servers, then destroys the servers. Under pairLock.
+void StopPairLocked(ServerPair& pair) {
+    if (pair.proxy) {
+        pair.proxy->Stop();
+        if (pair.proxyThread.joinable()) pair.proxyThread.join();
+        pair.proxy.reset();  // writes what the listener keeps on disk
+    }
+}
+
+}  // namespace
+
+void StartServers(ServerPair& pair) {
+    platform::SetWorkingDirectory(platform::ProgramFolder());
+    CProxyConfig& config = ProxyConfig();
+    config.LoadData();
+    pair.proxy = std::make_unique<CLocalProxy>(config.Config().proxyPort.load(), config.getListenAddress());
+}
+
+void StopServers() {
+    std::lock_guard<std::mutex> g(pairLock);
+    if (!currentPair) {
+        stopRequested = true;  // honoured as soon as the servers exist
+        return;
+    }
+    StopPairLocked(*currentPair);
+}
+
+void ServiceHandler(unsigned controlCode) {
+    switch (controlCode) {
+        case platform::kServiceControlStop:
+            SetAndReport(platform::ServiceState::StopPending);
+            StopServers();
+            break;
+        case platform::kServiceControlShutdown:
+            StopServers();
+            break;
+        case platform::kServiceControlPause:
+        case platform::kServiceControlContinue:
+        case platform::kServiceControlInterrogate:
+            break;
+        default:
+            ReportServiceEvent("Bad service request");
+            break;
+    }
+}
+
+void ServiceMain() {
+    {
+        std::lock_guard<std::mutex> g(statusLock);
+        serviceStatus = platform::ServiceStatus{};
+        serviceStatus.currentState = platform::ServiceState::StartPending;
+        serviceStatus.controlsAccepted = platform::kServiceAcceptStop;
+    }
+    if (!platform::RegisterServiceControlHandler(kServiceName, &ServiceHandler)) {
+        ReportServiceEvent("Handler not installed");
+        return;
+    }
+    SetAndReport(platform::ServiceState::StartPending);
+
+    auto pair = std::make_unique<ServerPair>();
+    StartServers(*pair);
+
+    bool proxyThreadStarted = false;
+    {
+        std::lock_guard<std::mutex> g(pairLock);
+        currentPair = pair.get();
+        auto ended = std::make_shared<std::promise<int>>();
+        pair->proxyEnded = ended->get_future().share();
+        CLocalProxy* proxy = pair->proxy.get();
+        try {
+            pair->proxyThread = std::thread([proxy, ended] {
+                int code = -1;
+                if (proxy->Listen()) {
+                    proxy->AcceptLoop();
+                    code = 0;
+                }
+                ended->set_value(code);
+            });
+            proxyThreadStarted = true;
+        } catch (const std::system_error&) {
+        }
+        if (stopRequested) StopPairLocked(*pair);
+    }
+
+    if (proxyThreadStarted) {
+        SetAndReport(platform::ServiceState::Running);
+        pair->proxyEnded.wait();
+    }
+
+    SetAndReport(platform::ServiceState::Stopped);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> g(pairLock);
+    // The proxy may have ended on its own (its port was taken): the servers
+    // still have to be stopped before they are released.
+    StopPairLocked(*pair);
+    currentPair = nullptr;
+    stopRequested = false;
+    pair.reset();
+}
