@@ -21,7 +21,7 @@ endfunction()
 # One GoogleTest program per test folder, holding every .cpp in it.
 # Tests whose name contains "Concurrency" are labelled for the ThreadSanitizer run.
 function(morvane_test_folder name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES" ${ARGN})
   file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT _srcs)
     return()
@@ -29,5 +29,5 @@ function(morvane_test_folder name)
   add_executable(${name} ${_srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} morvane_testsupport GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-                       DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+                       DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 ${ARG_PROPERTIES})
 endfunction()

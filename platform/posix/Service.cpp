@@ -167,13 +167,21 @@ DispatcherState& State() {
     return state;
 }
 
-void Deliver(unsigned code) {
-    ServiceControlHandler handler;
-    {
-        std::lock_guard<std::mutex> g(State().lock);
-        handler = State().handler;
+// Hands queued controls to the handler; a control that comes before the
+// service has registered its handler waits in the queue for it.
+void DeliverQueued() {
+    for (;;) {
+        ServiceControlHandler handler;
+        unsigned code;
+        {
+            std::lock_guard<std::mutex> g(State().lock);
+            if (!State().handler || State().posted.empty()) return;
+            handler = State().handler;
+            code = State().posted.front();
+            State().posted.pop_front();
+        }
+        handler(code);
     }
-    if (handler) handler(code);
 }
 
 }  // namespace
@@ -204,18 +212,9 @@ bool StartServiceDispatcher(const std::string&, ServiceMainFunction serviceMain)
     const timespec pollInterval{0, 20 * 1000 * 1000};
     while (!done) {
         int sig = ::sigtimedwait(&stopSignals, nullptr, &pollInterval);
-        if (sig == SIGTERM || sig == SIGINT) Deliver(kServiceControlStop);
-        if (sig == SIGPWR) Deliver(kServiceControlShutdown);
-        for (;;) {
-            unsigned code;
-            {
-                std::lock_guard<std::mutex> g(State().lock);
-                if (State().posted.empty()) break;
-                code = State().posted.front();
-                State().posted.pop_front();
-            }
-            Deliver(code);
-        }
+        if (sig == SIGTERM || sig == SIGINT) PostServiceControl(kServiceControlStop);
+        if (sig == SIGPWR) PostServiceControl(kServiceControlShutdown);
+        DeliverQueued();
     }
     service.join();
     {

@@ -1,0 +1,100 @@
+// The socket calls every connection makes through its server object.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "net/CSocketBase.h"
+#include "support/LoopbackClient.h"
+
+namespace {
+
+// A server socket with one accepted connection and its client end.
+struct ConnectedPair {
+    CSocketBase server{testsupport::FreeLoopbackPort()};
+    testsupport::LoopbackClient client;
+    int accepted = -1;
+
+    bool Open() {
+        if (server.Listen() != 1) return false;
+        if (!client.Connect(server.Port())) return false;
+        return server.Accept(accepted) >= 0;
+    }
+    ~ConnectedPair() {
+        if (accepted >= 0) ::close(accepted);
+        server.CloseListenSocket();
+    }
+};
+
+}  // namespace
+
+TEST(SocketBaseTest, SendDeliversALargeBufferWhole) {
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Open());
+    std::string big(8 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 + 7);
+    std::string received;
+    std::thread reader([&] { received = pair.client.ReadUntilClosed(10000); });
+    EXPECT_EQ(pair.server.Send(pair.accepted, big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+    ::shutdown(pair.accepted, SHUT_WR);
+    reader.join();
+    EXPECT_EQ(received, big);
+}
+
+TEST(SocketBaseTest, SendOfNothingIsZero) {
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Open());
+    EXPECT_EQ(pair.server.Send(pair.accepted, "", 0), 0);
+}
+
+TEST(SocketBaseTest, RecvReturnsZeroWhenThePeerClosed) {
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Open());
+    ASSERT_TRUE(pair.client.SendAll("abc"));
+    pair.client.Close();
+    char buf[16];
+    EXPECT_EQ(pair.server.Recv(pair.accepted, buf, sizeof buf), 3);
+    EXPECT_EQ(pair.server.Recv(pair.accepted, buf, sizeof buf), 0);
+}
+
+TEST(SocketBaseTest, SendToAResetPeerFailsWithoutEndingTheProcess) {
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Open());
+    // Reset: linger 0 then close.
+    linger l{1, 0};
+    ::setsockopt(pair.client.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    pair.client.Close();
+    std::string chunk(64 * 1024, 'x');
+    int result = 1;
+    for (int i = 0; i < 50 && result > 0; ++i)
+        result = pair.server.Send(pair.accepted, chunk.data(), static_cast<int>(chunk.size()));
+    EXPECT_LE(result, 0) << "the failure must be reported, not the count sent before it";
+}
+
+TEST(SocketBaseTest, ConnectReachesANumericLoopbackHostAndFailsForAClosedPort) {
+    CSocketBase server(testsupport::FreeLoopbackPort());
+    ASSERT_EQ(server.Listen(), 1);
+    int s = -1;
+    EXPECT_TRUE(server.Connect(s, "127.0.0.1", server.Port()));
+    EXPECT_GE(s, 0);
+    ::close(s);
+    int t = -1;
+    EXPECT_FALSE(server.Connect(t, "127.0.0.1", testsupport::FreeLoopbackPort()));
+    EXPECT_EQ(t, -1);
+    server.CloseListenSocket();
+}
+
+TEST(SocketBaseTest, AcceptFailsOnceTheListeningSocketIsClosed) {
+    CSocketBase server(testsupport::FreeLoopbackPort());
+    ASSERT_EQ(server.Listen(), 1);
+    int accepted = 0;
+    std::thread acceptor([&] { server.Accept(accepted); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    server.CloseListenSocket();
+    acceptor.join();
+    EXPECT_EQ(accepted, -1);
+    EXPECT_FALSE(server.IsListening());
+}

@@ -1,0 +1,77 @@
+// The installed program: started from its own folder, it listens on the
+// configured address and port, and SIGTERM closes everything and ends it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "support/LoopbackClient.h"
+#include "support/TempFolder.h"
+
+namespace fs = std::filesystem;
+using testsupport::LoopbackClient;
+
+namespace {
+
+// Waits for a child up to a deadline; -2 when it is still running.
+int WaitExit(pid_t pid, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -2;
+}
+
+}  // namespace
+
+TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
+    testsupport::TempFolder folder;
+    fs::copy_file(PROXY_PROGRAM, folder / "Proxy");
+    fs::permissions(folder / "Proxy", fs::perms::owner_all);
+    uint16_t port = testsupport::FreeLoopbackPort();
+    folder.Write("Data/config.ini", "[Proxy]\nproxyPort=" + std::to_string(port) +
+                                        "\nwebPort=" + std::to_string(testsupport::FreeLoopbackPort()) + "\n");
+    folder.Write("Data/black_domains.txt", "blocked.example\n");
+
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::chdir("/");  // the program must find its folder itself
+        ::execl((folder / "Proxy").c_str(), "Proxy", nullptr);
+        ::_exit(127);
+    }
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] {
+            LoopbackClient probe;
+            return probe.Connect(port);
+        },
+        5000));
+    std::vector<std::unique_ptr<LoopbackClient>> browsers;
+    for (int i = 0; i < 10; ++i) {
+        browsers.push_back(std::make_unique<LoopbackClient>());
+        ASSERT_TRUE(browsers.back()->Connect(port));
+    }
+    LoopbackClient elsewhere;
+    EXPECT_FALSE(elsewhere.Connect(port, "127.0.0.2")) << "the default listens beyond 127.0.0.1";
+
+    auto start = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    int code = WaitExit(pid, 1000);
+    auto took = std::chrono::steady_clock::now() - start;
+    if (code == -2) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    for (auto& b : browsers) EXPECT_TRUE(b->WaitClosed(500));
+    EXPECT_TRUE(folder.Exists("Data/stats.ini")) << "the statistics were not stored at exit";
+}
