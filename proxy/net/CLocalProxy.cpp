@@ -43,3 +43,8 @@ void CLocalProxy::Stop() {
     connections.WaitForWorkers();
     connections.CloseAll();
 }
+
+void CLocalProxy::ReloadUserFilters() {
+    // The ad-block engine joins the listener with its own change.
+    domainManager->ReloadUserData();
+}

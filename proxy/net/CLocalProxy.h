@@ -23,6 +23,11 @@ public:
     // releases every connection. After it returns no worker uses this object.
     virtual void Stop();
 
+    // After the user's lists or the ad-block switch changed: the ad-block rules
+    // are loaded or cleared as the switch says, and the user domain lists are
+    // read again. Safe while workers classify requests.
+    void ReloadUserFilters();
+
     // Members in construction order; destroyed in reverse. The filter objects
     // are shared by every worker without a lock of ours (they are thread-safe).
     CConnectionManager connections;
