@@ -42,6 +42,12 @@ void CConnectionManager::Remove(ConnectionRecord* record) {
     ConnectionRecord::CloseSocket(released->upstreamSocket);
 }
 
+void CConnectionManager::CloseSockets(ConnectionRecord* record) {
+    std::lock_guard<std::mutex> g(lock_);
+    ConnectionRecord::CloseSocket(record->clientSocket);
+    ConnectionRecord::CloseSocket(record->upstreamSocket);
+}
+
 void CConnectionManager::WorkerEnded() {
     std::lock_guard<std::mutex> g(lock_);
     if (runningWorkers_ > 0) --runningWorkers_;

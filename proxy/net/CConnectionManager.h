@@ -25,6 +25,9 @@ public:
     bool RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
                           void (*worker)(ConnectionRecord*));
     void Register(ConnectionRecord* record);
+    // Closes the record's two sockets under the lock, so the stop path never
+    // shuts down a socket number that was closed and taken again meanwhile.
+    void CloseSockets(ConnectionRecord* record);
     // The worker's own exit while the listener is open: release the record.
     void Remove(ConnectionRecord* record);
     // Every worker calls this as its very last act (it touches nothing after).

@@ -12,6 +12,8 @@
 // The HTTP proxy server: owns the long-lived filter objects of the request
 // path and the registry of live connections; one worker thread per browser
 // connection.
+class ResponseInfo;
+
 class CLocalProxy : public CSocketBase {
 public:
     CLocalProxy(uint16_t port, std::string listenAddress = "127.0.0.1");
@@ -28,6 +30,17 @@ public:
     // read again. Safe while workers classify requests.
     void ReloadUserFilters();
 
+    // True when the request of the record is to be blocked; fills the
+    // record's DomainStruct.
+    bool ClassifyRequest(ConnectionRecord& record);
+    // Decodes, filters and measures one whole HTML response in place.
+    void FilterResponseBody(std::string& text, ResponseInfo& info, ConnectionRecord& record);
+    // The canned answers: each sends one complete response.
+    void SendNotFoundPage(int socket);
+    void SendFilePage(int socket, const char* path);
+    // Sends every byte; the length, or the failing send's result.
+    int SendWhole(int socket, const std::string& bytes);
+
     // Members in construction order; destroyed in reverse. The filter objects
     // are shared by every worker without a lock of ours (they are thread-safe).
     CConnectionManager connections;
@@ -35,4 +48,7 @@ public:
     std::unique_ptr<CWordFilter> blockFilter;   // kind 1
     std::unique_ptr<CWordFilter> exemptFilter;  // kind 0
     WordFilterPair wordFilters;                 // the two above, not owning
+
+private:
+    void SendPage(int socket, const char* headerFormat, const std::string& body);
 };

@@ -1,14 +1,135 @@
 #include "pipeline/ConnectionWorker.h"
 
-#include "net/CLocalProxy.h"
+#include <platform/Socket.h>
+#include <sievekit/CProxyConfig.h>
 
-// Until requests are served, a connection is held open until the browser
-// closes it (or the listener stops), then its record is released.
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "http/RequestParser.h"
+#include "http/ResponseWorker.h"
+#include "net/CLocalProxy.h"
+#include "net/TunnelRelay.h"
+#include "pipeline/ReloadFilters.h"
+#include "pipeline/UploadRelay.h"
+
+namespace {
+
+constexpr int kReceiveStep = 8192;
+constexpr char kReloadMessage[] = "ZELK_UPDATE";
+constexpr char kTunnelEstablished[] = "HTTP/1.1 200 Connection established\r\nProxy-agent: Vantrel /0.2\r\n\r\n";
+
+enum class HeaderRead { Complete, Reload, Closed };
+
+// Receives until the request's header block is complete. The reload message
+// is one receive holding exactly "ZELK_UPDATE" (read as a zero-terminated text).
+HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, std::string& text) {
+    char chunk[kReceiveStep];
+    for (;;) {
+        std::memset(chunk, 0, sizeof chunk);
+        int n = owner.Recv(client, chunk, sizeof chunk);
+        if (n <= 0) return HeaderRead::Closed;
+        if (strnlen(chunk, static_cast<size_t>(n)) == sizeof kReloadMessage - 1 &&
+            std::memcmp(chunk, kReloadMessage, sizeof kReloadMessage - 1) == 0)
+            return HeaderRead::Reload;
+        size_t before = text.size();
+        text.append(chunk, static_cast<size_t>(n));
+        // A blank line split between two receives counts as well.
+        if (text.find("\r\n\r\n", before >= 3 ? before - 3 : 0) != std::string::npos) return HeaderRead::Complete;
+    }
+}
+
+void AnswerBlocked(CLocalProxy& owner, ConnectionRecord& record) {
+    int client = record.clientSocket.load();
+    if (record.domain.emptyImage)
+        owner.Send(client, kEmptyImageResponse, static_cast<int>(std::strlen(kEmptyImageResponse)));
+    else if (record.domain.blockPage && ProxyConfig().Config().addressFilterPage.load())
+        owner.SendFilePage(client, kAddressFilterPageFile);
+    else
+        owner.SendNotFoundPage(client);
+}
+
+// Both directions of a CONNECT tunnel. The second record (its sockets
+// swapped) lives until both relays have ended: when one direction ends, both
+// sockets are shut down, which ends the other, and then both are joined.
+void RunTunnel(ConnectionRecord& record) {
+    platform::SendSome(record.clientSocket.load(), kTunnelEstablished, sizeof kTunnelEstablished - 1);
+    ConnectionRecord reverse;
+    reverse.request = std::make_unique<RequestInfo>();
+    reverse.clientSocket = record.upstreamSocket.load();
+    reverse.upstreamSocket = record.clientSocket.load();
+    reverse.owner = record.owner;
+
+    std::mutex lock;
+    std::condition_variable oneEnded;
+    bool ended = false;
+    auto relay = [&](ConnectionRecord* r) {
+        TunnelRelay(r);
+        std::lock_guard<std::mutex> g(lock);
+        ended = true;
+        oneEnded.notify_all();
+    };
+    std::thread toBrowser(relay, &record);
+    std::thread toOrigin(relay, &reverse);
+    {
+        std::unique_lock<std::mutex> g(lock);
+        oneEnded.wait(g, [&] { return ended; });
+    }
+    ConnectionRecord::ShutdownSocket(record.clientSocket);
+    ConnectionRecord::ShutdownSocket(record.upstreamSocket);
+    toBrowser.join();
+    toOrigin.join();
+}
+
+void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, int contentLength) {
+    if (owner.SendWhole(record.upstreamSocket.load(), text) <= 0) return;
+    std::thread upload;
+    if (contentLength > 0) upload = std::thread(UploadRelay, &record);
+    std::thread response(ResponseWorker, &record);
+    response.join();
+    if (upload.joinable()) upload.join();
+}
+
+void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
+    std::string text;
+    switch (ReadRequestHeader(owner, record.clientSocket.load(), text)) {
+        case HeaderRead::Closed:
+            return;
+        case HeaderRead::Reload:
+            ReloadFilters(owner);
+            return;
+        case HeaderRead::Complete:
+            break;
+    }
+    int contentLength;
+    {
+        RequestParser parser;
+        parser.Parse(text, record.request.get());
+        contentLength = parser.contentLength;
+        parser.Rewrite(text);
+    }
+    if (owner.ClassifyRequest(record)) {
+        AnswerBlocked(owner, record);
+        return;
+    }
+    int upstream = platform::kInvalidSocket;
+    bool resolved = owner.Connect(upstream, record.request->host.c_str(), static_cast<uint16_t>(record.request->port));
+    record.upstreamSocket = upstream;
+    if (!resolved) return;
+    if (record.request->method == "CONNECT")
+        RunTunnel(record);
+    else
+        ForwardRequest(owner, record, text, contentLength);
+}
+
+}  // namespace
+
 void ConnectionWorker(ConnectionRecord* record) {
     CLocalProxy* owner = record->owner;
-    char buffer[4096];
-    while (owner->Recv(record->clientSocket.load(), buffer, sizeof buffer) > 0) {
-    }
+    ServeRequest(*owner, *record);
+    owner->connections.CloseSockets(record);
     if (owner->IsListening()) owner->connections.Remove(record);
     owner->connections.WorkerEnded();
 }

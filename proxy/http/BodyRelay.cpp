@@ -1,0 +1,63 @@
+#include "http/BodyRelay.h"
+
+#include <platform/Socket.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+constexpr int kRelayStep = 8192;
+
+// A blocking send may still take only part of the bytes (a signal, a full
+// buffer): keep sending, so nothing of the response is lost.
+bool SendAll(int socket, const char* data, size_t length) {
+    while (length > 0) {
+        int step = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+        int n = platform::SendSome(socket, data, step).rc;
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+}  // namespace
+
+int32_t ExpectedResponseTotal(int32_t headerLength, int32_t contentLength) {
+    if (contentLength == -1) return -1;
+    int64_t total = static_cast<int64_t>(headerLength) + (contentLength < 0 ? 0 : contentLength);
+    return total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+}
+
+BodyRelay::BodyRelay(int32_t expectedTotal, int upstreamSocket, int browserSocket, std::string buffer)
+    : expectedTotal(expectedTotal),
+      upstreamSocket(upstreamSocket),
+      browserSocket(browserSocket),
+      buffer(std::move(buffer)) {}
+
+void BodyRelay::ReceiveRest() {
+    int64_t count = static_cast<int64_t>(buffer.size());
+    char chunk[kRelayStep];
+    while (expectedTotal == -1 || count != expectedTotal) {
+        std::memset(chunk, 0, sizeof chunk);
+        int n = platform::RecvSome(upstreamSocket, chunk, sizeof chunk).rc;
+        if (n <= 0) break;
+        buffer.append(chunk, static_cast<size_t>(n));
+        count += n;
+    }
+}
+
+void BodyRelay::ForwardRest() {
+    int64_t count = static_cast<int64_t>(buffer.size());
+    if (buffer.empty()) return;
+    if (!SendAll(browserSocket, buffer.data(), buffer.size())) return;
+    if (count == expectedTotal) return;
+    char chunk[kRelayStep];
+    for (;;) {
+        std::memset(chunk, 0, sizeof chunk);
+        int n = platform::RecvSome(upstreamSocket, chunk, sizeof chunk).rc;
+        if (n <= 0) return;
+        count += n;
+        if (!SendAll(browserSocket, chunk, static_cast<size_t>(n))) return;
+        if (count == expectedTotal) return;
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The rest of one response after its header phase: read whole into memory
+// (pages that are inspected) or streamed to the browser (everything else).
+class BodyRelay {
+public:
+    // expectedTotal: header block plus announced body, or -1 when the length
+    // is unknown (the response ends when the server closes).
+    BodyRelay(int32_t expectedTotal, int upstreamSocket, int browserSocket, std::string buffer);
+
+    // Receives until the expected total is reached or the server stops sending.
+    void ReceiveRest();
+    // Sends what is buffered, then relays the rest as it arrives.
+    void ForwardRest();
+
+    int32_t expectedTotal;
+    int upstreamSocket;
+    int browserSocket;  // -1 when the relay only receives
+    std::string buffer;
+};
+
+// headerLength + contentLength, or -1 for an unknown length; never negative
+// or overflowing for a huge announced length.
+int32_t ExpectedResponseTotal(int32_t headerLength, int32_t contentLength);
