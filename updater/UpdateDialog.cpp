@@ -89,6 +89,7 @@ void UpdateDialog::InstallerThread() {
     if (!downloaded) {
         // Closable again first, then tell the user.
         dialog_.Post(kInstallFailed);
+        dialog_.FinishProgressLine();
         platform::ShowMessageBox(kNoticeCaption, kDownloadErrorText);
         return;
     }
@@ -127,6 +128,7 @@ int UpdateDialog::Run() {
                         break;
                     case kInstallDone:
                         JoinInstaller();
+                        dialog_.End();
                         platform::OpenUrl(settings_.website + "/soft_update/");
                         return 0;
                     case kCommandUpgradeData:

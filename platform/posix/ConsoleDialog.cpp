@@ -196,6 +196,17 @@ void ConsoleDialog::SetProgressPos(int id, uint64_t position) {
     DrawProgress(*c);
 }
 
+void ConsoleDialog::FinishProgressLine() {
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+}
+
+void ConsoleDialog::End() {
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    shown_ = false;
+}
+
 void ConsoleDialog::Post(int code) {
     {
         std::lock_guard lock(mutex_);

@@ -129,6 +129,25 @@ TEST_F(ConsoleDialogTest, ProgressBarGoesToTheErrorStreamOnlyWhenVisible) {
     EXPECT_EQ(Contents(out_), "");
 }
 
+TEST_F(ConsoleDialogTest, FinishedLineAndEndedDialog) {
+    dialog_->AddText(1, "t");
+    dialog_->AddProgress(2, true);
+    dialog_->Show();
+    dialog_->SetProgressRange(2, 4);
+    dialog_->SetProgressPos(2, 1);
+    dialog_->FinishProgressLine();
+    dialog_->FinishProgressLine();  // only one line end
+    const std::string zero = "\r[------------------------------]   0%  0/4";
+    EXPECT_EQ(Contents(err_), zero + "\r[#######-----------------------]  25%  1/4\n");
+    dialog_->SetProgressPos(2, 2);
+    dialog_->End();
+    dialog_->SetText(1, "after the end");
+    dialog_->SetProgressPos(2, 4);
+    EXPECT_EQ(Contents(out_), "t\n");
+    EXPECT_EQ(Contents(err_), zero + "\r[#######-----------------------]  25%  1/4\n"
+                                     "\r[###############---------------]  50%  2/4\n");
+}
+
 TEST_F(ConsoleDialogTest, ConcurrencyProgressFromAnotherThreadWhileTextsChange) {
     dialog_->AddText(1, "t");
     dialog_->AddProgress(2, true);

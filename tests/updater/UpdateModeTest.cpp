@@ -156,7 +156,7 @@ TEST_F(UpdateModeTest, HiddenStillShowsANewerRelease) {
     EXPECT_EQ(server_.CountFor("/files/update.exe"), 0);
 }
 
-TEST_F(UpdateModeTest, InstallerDownloadsWithProgressTellsTheMainProgramThenStartsSilently) {
+TEST_F(UpdateModeTest, ConcurrencyInstallerDownloadsWithProgressTellsTheMainProgramThenStartsSilently) {
     ServeRelease("1.2.10");
     ServeInstaller(8, 20);
 
@@ -186,6 +186,7 @@ TEST_F(UpdateModeTest, InstallerDownloadsWithProgressTellsTheMainProgramThenStar
               std::string::npos)
         << err;
     EXPECT_NE(err.find("%  "), err.rfind("%  ")) << "the bar moved more than once: " << err;
+    EXPECT_EQ(err.back(), '\n');  // the dialog ended the bar's line
 
     {
         std::lock_guard lock(mutex);

@@ -50,6 +50,14 @@ public:
     void SetProgressRange(int id, uint64_t maximum);
     void SetProgressPos(int id, uint64_t position);
 
+    // Ends the progress bar's line, so that other output (a message box)
+    // starts on a line of its own.
+    void FinishProgressLine();
+
+    // The dialog goes away: an open progress line is ended and later changes
+    // are no longer printed.
+    void End();
+
     // Wakes the dialog's loop with a code; safe from any thread.
     void Post(int code);
 
