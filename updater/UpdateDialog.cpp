@@ -93,6 +93,7 @@ void UpdateDialog::InstallerThread() {
         platform::ShowMessageBox(kNoticeCaption, kDownloadErrorText);
         return;
     }
+    dialog_.FinishProgressLine();  // the installer may write to the terminal
     platform::MarkRunnable(kInstallerFile);
     // The main program must hear about the installer before it runs.
     for (const char* title : kMainProgramTitles) {
