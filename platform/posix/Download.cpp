@@ -20,9 +20,18 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* userData) {
     return std::fwrite(data, size, count, static_cast<std::FILE*>(userData)) * size;
 }
 
+struct ProgressTarget {
+    CURL* curl;
+    const DownloadProgress* progress;
+};
+
 int OnTransferInfo(void* userData, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t, curl_off_t) {
-    const auto* progress = static_cast<const DownloadProgress*>(userData);
-    (*progress)(dlTotal > 0 ? static_cast<uint64_t>(dlTotal) : 0, dlNow > 0 ? static_cast<uint64_t>(dlNow) : 0);
+    const auto* target = static_cast<const ProgressTarget*>(userData);
+    // The size of an error page is not the progress of the download.
+    long status = 0;
+    curl_easy_getinfo(target->curl, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 400) return 0;
+    (*target->progress)(dlTotal > 0 ? static_cast<uint64_t>(dlTotal) : 0, dlNow > 0 ? static_cast<uint64_t>(dlNow) : 0);
     return 0;
 }
 
@@ -57,9 +66,10 @@ bool DownloadToFile(const std::string& url, const std::string& file, const Downl
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, out);
+    ProgressTarget target{curl, &progress};
     if (progress) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnTransferInfo);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &target);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
     const CURLcode rc = curl_easy_perform(curl);

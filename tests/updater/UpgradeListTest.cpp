@@ -89,14 +89,12 @@ TEST(UpgradeListFileTest, LongLineEndsTheReading) {
     ASSERT_EQ(list.items.size(), 2u);
     EXPECT_EQ(list.items[0].url, "u1");
     EXPECT_EQ(list.items[1].fileName, std::string(259, 'x'));
-}
 
-TEST(UpgradeListFileTest, LineOfExactly1023CharactersStops) {
-    testsupport::TempFolder folder;
+    // Exactly 1023 characters already ends it.
     folder.Write("m.zelk", "0\ta\t1\tu1\n0\t" + std::string(1021, 'z') + "\n0\tc\t1\tu3\n");
-    UpgradeList list(folder / "m.zelk");
-    ReadUpgradeList(list);
-    EXPECT_EQ(list.items.size(), 1u);
+    UpgradeList again(folder / "m.zelk");
+    ReadUpgradeList(again);
+    EXPECT_EQ(again.items.size(), 1u);
 }
 
 TEST(UpgradeListFileTest, MissingFileGivesEmptyList) {
