@@ -37,6 +37,10 @@ void CLocalProxy::AcceptLoop() {
     }
 }
 
+bool CLocalProxy::Connect(int& socket, const char* host, uint16_t port) {
+    return ConnectUpstream(hostCache, dialer, socket, host, port);
+}
+
 void CLocalProxy::Stop() {
     CloseListenSocket();
     connections.ShutdownAll();

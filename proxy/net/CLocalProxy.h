@@ -8,6 +8,8 @@
 #include "filter/WordFilterPair.h"
 #include "net/CConnectionManager.h"
 #include "net/CSocketBase.h"
+#include "net/ConnectUpstream.h"
+#include "net/HostCache.h"
 
 // The HTTP proxy server: owns the long-lived filter objects of the request
 // path and the registry of live connections; one worker thread per browser
@@ -23,8 +25,18 @@ public:
     // releases every connection. After it returns no worker uses this object.
     virtual void Stop();
 
+    // Upstream connections go through the host cache (ConnectUpstream).
+    bool Connect(int& socket, const char* host, uint16_t port) override;
+
+    // How Connect resolves and times; set before serving, read-only after.
+    UpstreamDialer dialer;
+
     // Members in construction order; destroyed in reverse. The filter objects
     // are shared by every worker without a lock of ours (they are thread-safe).
+    // The host cache is loaded from "host.dat" here and, being built before
+    // the registry, is destroyed (and saved) after it: by then the destructor
+    // has stopped every worker, so nothing stores into it any more.
+    HostCache hostCache{"host.dat"};
     CConnectionManager connections;
     std::unique_ptr<CDomainManager> domainManager;
     std::unique_ptr<CWordFilter> blockFilter;   // kind 1
