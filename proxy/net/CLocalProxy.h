@@ -21,13 +21,16 @@ public:
 
     // Serves until the listening socket is closed.
     void AcceptLoop();
-    // Closes the listening socket, wakes and waits for every worker, then
-    // releases every connection. After it returns no worker uses this object.
+    // Closes the listening socket, ends upstream connects in progress, wakes
+    // and waits for every worker, then releases every connection. After it
+    // returns no worker uses this object, and no upstream connect succeeds.
     virtual void Stop();
 
     // Upstream connections go through the host cache (ConnectUpstream).
     bool Connect(int& socket, const char* host, uint16_t port) override;
 
+    // Upstream connects in progress; Stop ends them and refuses new ones.
+    PendingConnects pendingConnects;
     // How Connect resolves and times; set before serving, read-only after.
     UpstreamDialer dialer;
 

@@ -10,7 +10,7 @@ bool ConnectUpstream(HostCache& cache, const UpstreamDialer& dialer, int& socket
 
     if (std::optional<HostCache::Hit> hit = cache.Lookup(name)) {
         int s = platform::kInvalidSocket;
-        int ms = dialer.timedConnect(hit->address, port, s);
+        int ms = dialer.timedConnect(hit->address, port, s, dialer.pending);
         if (ms >= kConnectFailedMs) {
             platform::CloseSocket(s);
         } else if (static_cast<int64_t>(ms) <= static_cast<int64_t>(hit->connectMs) + UpstreamDialer::kReuseSlackMs) {
@@ -27,7 +27,7 @@ bool ConnectUpstream(HostCache& cache, const UpstreamDialer& dialer, int& socket
     int best = dialer.chooseBelowMs;
     for (uint32_t address : addresses) {
         int fresh = platform::kInvalidSocket;
-        int ms = dialer.timedConnect(address, port, fresh);
+        int ms = dialer.timedConnect(address, port, fresh, dialer.pending);
         if (ms < best) {
             platform::CloseSocket(socket);
             socket = fresh;
@@ -36,6 +36,11 @@ bool ConnectUpstream(HostCache& cache, const UpstreamDialer& dialer, int& socket
         } else {
             platform::CloseSocket(fresh);  // slower, or failed
         }
+    }
+    if (dialer.pending && dialer.pending->Aborted()) {
+        // Stopping: a connection made now would only keep the worker waiting.
+        platform::CloseSocket(socket);
+        socket = platform::kInvalidSocket;
     }
     return true;
 }

@@ -20,6 +20,7 @@
 #include <platform/Socket.h>
 
 #include "net/CLocalProxy.h"
+#include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -125,9 +126,9 @@ public:
 struct ScriptedTiming {
     std::map<uint32_t, int> ms;
     std::vector<uint32_t> calls;
-    int operator()(uint32_t address, uint16_t port, int& socket) {
+    int operator()(uint32_t address, uint16_t port, int& socket, PendingConnects* pending) {
         calls.push_back(address);
-        int real = TimedConnect(address, port, socket);
+        int real = TimedConnect(address, port, socket, pending);
         if (real >= kConnectFailedMs) return real;
         auto it = ms.find(address);
         return it == ms.end() ? real : it->second;
@@ -276,7 +277,9 @@ TEST(ConnectUpstreamSlow, RealSlowConnectIsNotChosen) {
     UpstreamDialer dialer;
     dialer.resolver = &resolver;
     dialer.chooseBelowMs = 300;
-    dialer.timedConnect = [&](uint32_t a, uint16_t p, int& s) { return measured[a] = TimedConnect(a, p, s); };
+    dialer.timedConnect = [&](uint32_t a, uint16_t p, int& s, PendingConnects*) {
+        return measured[a] = TimedConnect(a, p, s);
+    };
     int socket = -1;
     EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "slow.test", port));
     release.join();
@@ -320,6 +323,46 @@ TEST(ConnectUpstreamConcurrency, ManyWorkersOneHost) {
     auto remembered = cache.Find("shared.test");
     ASSERT_TRUE(remembered);
     EXPECT_TRUE(remembered->address == Ip("127.0.0.2") || remembered->address == Ip("127.0.0.3"));
+}
+
+// A connect that waits on a full accept queue returns only when aborted (its
+// SYN is retried after a second, and then fails again).
+TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
+    testsupport::TempFolder folder(true);
+    auto listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
+    ASSERT_EQ(listeners.size(), 1u);
+    Listener& busy = *listeners[0];
+    int filler = -1;
+    ASSERT_LT(TimedConnect(busy.address(), busy.port(), filler), kConnectFailedMs);
+
+    FakeResolver resolver;
+    resolver.names["busy.test"] = {busy.address(), busy.address()};
+    CLocalProxy proxy(0);
+    proxy.dialer.resolver = &resolver;
+    std::atomic<bool> returned{false};
+    int s = -2;
+    bool answer = false;
+    std::thread worker([&] {
+        answer = proxy.Connect(s, "busy.test", busy.port());
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(returned.load());  // still waiting on the full queue
+    proxy.Stop();
+    // Before the SYN is even retried.
+    EXPECT_TRUE(testsupport::WaitFor([&] { return returned.load(); }, 800));
+    while (!returned) busy.AcceptWithin(50);  // frees the queue so a failing test still ends
+    worker.join();
+    EXPECT_TRUE(answer);
+    EXPECT_EQ(s, -1);
+    EXPECT_FALSE(proxy.hostCache.Find("busy.test"));
+
+    // After the stop nothing connects, not even a free address.
+    Listener open("127.0.0.3", 0);
+    resolver.names["open.test"] = {open.address()};
+    EXPECT_TRUE(proxy.Connect(s, "open.test", open.port()));
+    EXPECT_EQ(s, -1);
+    platform::CloseSocket(filler);
 }
 
 // The listener's own Connect goes through its host cache and its resolver.
