@@ -112,11 +112,6 @@ TEST_F(ControlsTest, FilterImageDecodesGb2312PercentEscapes) {
     EXPECT_EQ(List("manual_image.txt"), (std::set<std::string>{"img.example/\xE5\x9B\xBE\xE7\x89\x87/ad 1.gif"}));
 }
 
-TEST_F(ControlsTest, OtherControlsStoreTheParameterAsSpelt) {
-    EXPECT_TRUE(registry->Dispatch(".black", "a%2Eexample"));
-    EXPECT_EQ(List("user_black.txt"), (std::set<std::string>{"a%2eexample"}));
-}
-
 TEST_F(ControlsTest, CloseTurnsThePanelOffWhateverTheParameter) {
     EXPECT_TRUE(registry->Dispatch(".close", "anything"));
     EXPECT_EQ(config.Config().showControl.load(), 0);
