@@ -2,7 +2,7 @@
 // page that carries the panel as the proxy injects it, opens the panel, clicks
 // "block", and lands on the confirmation page, while the command reaches the
 // user's black list and the proxy's domain check. Screenshots of each step are
-// kept in artifacts/ beside the test program. Skipped when Chromium or node
+// kept in artifacts/ in the test program's build folder. Skipped when Chromium or node
 // is missing (MORVANE_CHROMIUM names another browser binary).
 #include <gtest/gtest.h>
 
@@ -79,7 +79,7 @@ TEST(PanelInBrowserTest, BlockFromThePanelReachesTheProxy) {
     std::string node = FindProgram("node");
     if (chromium.empty() || node.empty()) GTEST_SKIP() << "needs chromium and node on PATH";
 
-    std::filesystem::path artifacts = std::filesystem::current_path() / "artifacts";
+    std::filesystem::path artifacts = MORVANE_WEB_ARTIFACT_DIR;
     std::filesystem::create_directories(artifacts);
     testsupport::TempFolder folder(true);
     folder.Write("Data/config.ini", "[Proxy]\nadBlock=0\nwhiteListLock=0\n");
