@@ -37,8 +37,10 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
     fs::copy_file(PROXY_PROGRAM, folder / "Proxy");
     fs::permissions(folder / "Proxy", fs::perms::owner_all);
     uint16_t port = testsupport::FreeLoopbackPort();
-    folder.Write("Data/config.ini", "[Proxy]\nproxyPort=" + std::to_string(port) +
-                                        "\nwebPort=" + std::to_string(testsupport::FreeLoopbackPort()) + "\n");
+    uint16_t webPort = testsupport::FreeLoopbackPort();
+    folder.Write("Data/config.ini",
+                 "[Proxy]\nproxyPort=" + std::to_string(port) + "\nwebPort=" + std::to_string(webPort) + "\n");
+    folder.Write("www/hello.html", "<p>hello</p>");
     folder.Write("Data/black_domains.txt", "blocked.example\n");
 
     pid_t pid = ::fork();
@@ -59,6 +61,12 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
         browsers.push_back(std::make_unique<LoopbackClient>());
         ASSERT_TRUE(browsers.back()->Connect(port));
     }
+    LoopbackClient page;
+    ASSERT_TRUE(page.Connect(webPort)) << "the local web server does not listen";
+    ASSERT_TRUE(page.SendAll("GET /hello.html HTTP/1.1\r\n\r\n"));
+    std::string answer = page.ReadUntilClosed(2000);
+    EXPECT_NE(answer.find("<p>hello</p>"), std::string::npos) << answer;
+
     LoopbackClient elsewhere;
     EXPECT_FALSE(elsewhere.Connect(port, "127.0.0.2")) << "the default listens beyond 127.0.0.1";
 
