@@ -1,0 +1,119 @@
+// Readers on many threads while another thread reloads or edits: a reader
+// must always see a whole list, old or new, and no edit may be lost.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SievekitTestFiles.h"
+#include "sievekit/CDomainManager.h"
+#include "sievekit/CProxyConfig.h"
+#include "sievekit/CWordFilter.h"
+#include "sievekit/IDomain.h"
+#include "support/TempFolder.h"
+
+using testsupport::TempFolder;
+
+namespace {
+
+constexpr int kReaders = 4;
+constexpr int kReloaders = 2;
+constexpr int kRounds = 50;
+
+// Runs body(i) on n threads and joins them all.
+template <typename Body>
+void OnThreads(int n, Body body) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i) threads.emplace_back(body, i);
+    for (auto& t : threads) t.join();
+}
+
+DomainStruct Request(const std::string& host) {
+    DomainStruct d;
+    std::memset(&d, 0, sizeof d);
+    std::strncpy(d.host, host.c_str(), sizeof d.host - 1);
+    return d;
+}
+
+}  // namespace
+
+TEST(SievekitConcurrency, DomainReadersDuringEditsAndReloads) {
+    TempFolder dir(true);
+    dir.Write("Data/user_black.txt", "stable.com\n");
+    dir.Write("Data/black_domains.txt", "product.com\n");
+    CDomainManager manager;
+    CUserBlackDomain shared;  // read by the readers, reloaded by the writer
+
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::thread writer([&] {
+        CUserBlackDomain editor;
+        for (int i = 0; i < kRounds; ++i) {
+            editor.Readonly(0);
+            editor.ReloadData();
+            editor.add((L"added" + std::to_wstring(i) + L".net").c_str());
+            editor.Save();
+            manager.ReloadUserData();
+            shared.ReloadData();
+        }
+        done = true;
+    });
+    OnThreads(kReaders, [&](int) {
+        while (!done) {
+            DomainStruct a = Request("www.stable.com"), b = Request("product.com"), c = Request("free.org");
+            if (!manager.Exists(a) || !a.blockPage) ++wrong;
+            if (!manager.Exists(b)) ++wrong;
+            if (manager.Exists(c)) ++wrong;
+            if (!shared.GetList().count(L"stable.com") || !shared.MatchesHost("stable.com")) ++wrong;
+        }
+    });
+    writer.join();
+    EXPECT_EQ(wrong, 0);
+    for (int i = 0; i < kRounds; ++i) {
+        DomainStruct d = Request("x.added" + std::to_string(i) + ".net");
+        EXPECT_TRUE(manager.Exists(d)) << i;
+    }
+}
+
+TEST(SievekitConcurrency, ConfigReadersDuringLoads) {
+    TempFolder dir(true);
+    const std::string a = "[Proxy]\nimageMode=1\nproxyPort=9000\nintelligentValue=20\nlistenAddress=127.0.0.1\n";
+    const std::string b = "[Proxy]\nimageMode=2\nproxyPort=9100\nintelligentValue=60\nlistenAddress=0.0.0.0\n";
+    dir.Write("Data/config.ini", a);
+    dir.Write("Data/stats.ini", "[Stats]\nfilterCount=7\n");
+    CProxyConfig config;
+    config.LoadData();
+
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::atomic<unsigned> added{0};
+    std::thread writer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            sievetest::ReplaceFile("Data/config.ini", i % 2 ? a : b);
+            config.LoadData();
+            if (i % 10 == 0) config.Save();
+        }
+        done = true;
+    });
+    OnThreads(kReaders, [&](int) {
+        while (!done) {
+            int mode = config.Config().imageMode;
+            unsigned port = config.Config().proxyPort;
+            int value = config.getIntelligentValue();
+            std::string address = config.getListenAddress();
+            if (mode != 1 && mode != 2) ++wrong;
+            if (port != 9000 && port != 9100) ++wrong;
+            if (value != 20 && value != 60) ++wrong;
+            if (address != "127.0.0.1" && address != "0.0.0.0") ++wrong;
+            config.addFilterCount(2);
+            added += 2;
+        }
+    });
+    writer.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(config.filterCount(), 7u + added);
+}
