@@ -79,6 +79,25 @@ TEST(SievekitConcurrency, DomainReadersDuringEditsAndReloads) {
     }
 }
 
+TEST(SievekitConcurrency, SavesOfTheSameListFromManyThreadsAllSucceed) {
+    TempFolder dir(true);
+    dir.Write("Data/manual_image.txt", "/first\n");
+    std::atomic<int> failed{0};
+    OnThreads(kReaders, [&](int t) {
+        CManualFilterImage list;
+        for (int i = 0; i < 40; ++i) {
+            list.Readonly(0);
+            list.ReloadData();
+            list.add((L"/t" + std::to_wstring(t) + L"/" + std::to_wstring(i)).c_str());
+            if (!list.Save()) ++failed;
+        }
+    });
+    EXPECT_EQ(failed, 0);
+    CManualFilterImage result;
+    EXPECT_TRUE(result.GetList().count(L"/first"));
+    for (const auto& name : sievetest::FolderEntries(dir / "Data")) EXPECT_EQ(name, "manual_image.txt");
+}
+
 TEST(SievekitConcurrency, ConfigReadersDuringLoads) {
     TempFolder dir(true);
     const std::string a = "[Proxy]\nimageMode=1\nproxyPort=9000\nintelligentValue=20\nlistenAddress=127.0.0.1\n";
