@@ -79,6 +79,61 @@ TEST(SievekitConcurrency, DomainReadersDuringEditsAndReloads) {
     }
 }
 
+TEST(SievekitConcurrency, ReloadsRacingAnEditNeverLeaveAStaleList) {
+    TempFolder dir(true);
+    dir.Write("Data/user_black.txt", "");
+    CDomainManager manager;
+
+    std::atomic<bool> done{false};
+    std::atomic<int> stale{0};
+    std::thread editor([&] {
+        CUserBlackDomain list;
+        for (int i = 0; i < kRounds; ++i) {
+            std::string host = "edit" + std::to_string(i) + ".org";
+            list.Readonly(0);
+            list.ReloadData();
+            list.add(std::wstring(host.begin(), host.end()).c_str());
+            list.Save();
+            manager.ReloadUserData();  // as the web server does after a command
+            // From here on every reload that publishes began after the save.
+            for (int look = 0; look < 2; ++look) {
+                DomainStruct d = Request(host);
+                if (!manager.Exists(d)) ++stale;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        done = true;
+    });
+    // Reload messages arriving on connection threads at the same time.
+    OnThreads(kReaders, [&](int) {
+        while (!done) manager.ReloadUserData();
+    });
+    editor.join();
+    EXPECT_EQ(stale, 0);
+    for (int i = 0; i < kRounds; ++i) {
+        DomainStruct d = Request("edit" + std::to_string(i) + ".org");
+        EXPECT_TRUE(manager.Exists(d)) << i;
+    }
+}
+
+TEST(SievekitConcurrency, ConcurrentAddsOnOneListAreAllKept) {
+    TempFolder dir(true);
+    dir.Write("Data/user_noimage.txt", "");
+    CNoneImageDomain list;
+    list.Readonly(0);
+    constexpr int kPerThread = 100;
+    OnThreads(kReaders, [&](int t) {
+        for (int i = 0; i < kPerThread; ++i)
+            list.add((L"t" + std::to_wstring(t) + L"n" + std::to_wstring(i) + L".com").c_str());
+    });
+    EXPECT_EQ(list.size(), static_cast<size_t>(kReaders * kPerThread));
+    for (int t = 0; t < kReaders; ++t)
+        for (int i = 0; i < kPerThread; ++i) {
+            std::string host = "t" + std::to_string(t) + "n" + std::to_string(i) + ".com";
+            EXPECT_TRUE(list.MatchesHost(host.c_str())) << host;
+        }
+}
+
 TEST(SievekitConcurrency, SavesOfTheSameListFromManyThreadsAllSucceed) {
     TempFolder dir(true);
     dir.Write("Data/manual_image.txt", "/first\n");
