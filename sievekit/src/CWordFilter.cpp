@@ -102,6 +102,7 @@ CWordFilter::CWordFilter(int kind) : kind_(kind), matcher_(std::make_shared<cons
 CWordFilter::~CWordFilter() = default;
 
 void CWordFilter::ReloadData(bool includeProductList) {
+    std::lock_guard<std::mutex> reload(reloadLock_);
     auto m = std::make_shared<Matcher>();
     if (kind_ == 0) {
         for (const auto& w : ReadWords("Data/exempt_words.txt")) m->Add(w);

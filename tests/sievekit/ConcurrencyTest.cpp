@@ -116,6 +116,34 @@ TEST(SievekitConcurrency, ReloadsRacingAnEditNeverLeaveAStaleList) {
     }
 }
 
+TEST(SievekitConcurrency, WordFilterReloadsRacingAnEditNeverLeaveAStaleList) {
+    TempFolder dir(true);
+    dir.Write("Data/user_block_words.txt", "");
+    CWordFilter block(1);
+    block.ReloadData(false);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> stale{0};
+    std::thread editor([&] {
+        for (int i = 0; i < 4 * kRounds; ++i) {  // reloads are quick: more rounds for the race to show
+            sievetest::ReplaceFile("Data/user_block_words.txt", "word" + std::to_string(i) + "x\n");
+            block.ReloadData(false);
+            const std::wstring word = L"word" + std::to_wstring(i) + L"x";
+            for (int look = 0; look < 2; ++look) {
+                if (!block.HasWord(word)) ++stale;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        done = true;
+    });
+    OnThreads(kReloaders, [&](int) {
+        while (!done) block.ReloadData(false);
+    });
+    editor.join();
+    EXPECT_EQ(stale, 0);
+    EXPECT_NE(block.HasWord(L"word" + std::to_wstring(4 * kRounds - 1) + L"x"), 0);
+}
+
 TEST(SievekitConcurrency, ConcurrentAddsOnOneListAreAllKept) {
     TempFolder dir(true);
     dir.Write("Data/user_noimage.txt", "");

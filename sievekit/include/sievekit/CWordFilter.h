@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // A keyword list: kind 1 is the block list ("Data/block_words.txt" and
@@ -26,5 +27,8 @@ public:
 
 private:
     int kind_;
+    // Serialises reloads, so the automaton published last is built from the
+    // files as they were when the last reload began, not by a slower earlier one.
+    std::mutex reloadLock_;
     std::atomic<std::shared_ptr<const Matcher>> matcher_;
 };
