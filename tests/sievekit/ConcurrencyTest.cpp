@@ -41,6 +41,35 @@ DomainStruct Request(const std::string& host) {
 
 }  // namespace
 
+TEST(SievekitConcurrency, WordFilterReadersDuringReloads) {
+    TempFolder dir(true);
+    dir.Write("Data/block_words.txt", "always\n" + sievetest::kUtf8SeQing + "\n");
+    dir.Write("Data/user_block_words.txt", "userA\n");
+    CWordFilter block(1);
+    block.ReloadData(true);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> misses{0}, falseHits{0};
+    std::thread writer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            sievetest::ReplaceFile("Data/user_block_words.txt", i % 2 ? "userA\n" : "userB\nextra\n");
+            block.ReloadData(true);  // the product list is in both versions
+        }
+        done = true;
+    });
+    OnThreads(kReaders, [&](int) {
+        const std::string gbk = "page " + sievetest::kGbkSeQing;
+        while (!done) {
+            if (!block.HasWord(std::wstring(L"it is ALWAYS so"))) ++misses;
+            if (!block.HasWord(gbk)) ++misses;
+            if (block.HasWord(std::wstring(L"harmless text"))) ++falseHits;
+        }
+    });
+    writer.join();
+    EXPECT_EQ(misses, 0);
+    EXPECT_EQ(falseHits, 0);
+}
+
 TEST(SievekitConcurrency, DomainReadersDuringEditsAndReloads) {
     TempFolder dir(true);
     dir.Write("Data/user_black.txt", "stable.com\n");
