@@ -117,6 +117,26 @@ TEST(ConfigLoading, BadValuesAndRemovedKeysFallBackToDefaults) {
     EXPECT_EQ(c.addressFilterPage, def.addressFilterPage);
 }
 
+TEST(ConfigLoading, ListenAddressMustBeANumericIpv4Address) {
+    TempFolder dir(true);
+    CProxyConfig config;
+    struct Case {
+        const char* value;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"0.0.0.0", "0.0.0.0"},           {"192.168.1.20", "192.168.1.20"}, {"127.0.0.2", "127.0.0.2"},
+        {"localhost", "127.0.0.1"},       {"127.0.0.300", "127.0.0.1"},      {"1.2.3", "127.0.0.1"},
+        {"1.2.3.4.5", "127.0.0.1"},       {"1..3.4", "127.0.0.1"},           {"1.2.3.4x", "127.0.0.1"},
+        {"-1.2.3.4", "127.0.0.1"},        {"01234.1.1.1", "127.0.0.1"},      {"::1", "127.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        dir.Write("Data/config.ini", std::string("[Proxy]\nlistenAddress=") + c.value + "\n");
+        config.LoadData();
+        EXPECT_EQ(config.getListenAddress(), c.expected) << c.value;
+    }
+}
+
 TEST(ConfigSaving, KeepsUnknownKeysSectionsAndCommentsAndRoundTrips) {
     TempFolder dir(true);
     dir.Write("Data/config.ini",
