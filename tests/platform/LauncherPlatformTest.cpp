@@ -237,7 +237,10 @@ TEST(NamedMutexTest, OneHolderAtATimeAndTheNameFreesWithTheHolder) {
 TEST(NamedMutexTest, HeldByAnotherProcessUntilThatProcessEnds) {
     testsupport::TempFolder runtime;
     ScopedEnv env("XDG_RUNTIME_DIR", runtime.path());
-    Running holder("flock", {"-o", runtime / "Shared.lock", "sleep", "10"});
+    // flock(1) holds the lock while its command runs; the command's output goes
+    // nowhere, so it cannot keep the test's output open once flock is killed.
+    Running holder("/bin/sh", {"-c", "exec flock -o \"$0\" sleep 10 </dev/null >/dev/null 2>&1",
+                               runtime / "Shared.lock"});
     ASSERT_NE(holder.pid(), kNoProcess);
     ASSERT_TRUE(WaitUntil([] { return platform::NamedMutex("Shared").AlreadyExisted(); }));
 
