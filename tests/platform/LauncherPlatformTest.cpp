@@ -151,6 +151,17 @@ TEST(ProcessSnapshotTest, EndedProcessIsNoLongerFoundEvenBeforeItIsReaped) {
     EXPECT_EQ(platform::WaitForChild(pid), -1);  // killed, so no exit code
 }
 
+TEST(StartProgramTest, BareNameFoundHereStartsEvenWhenTheChildWorksElsewhere) {
+    testsupport::TempFolder here(true);
+    testsupport::TempFolder elsewhere;
+    here.Write("Tool.sh", "#!/bin/sh\npwd > \"$1\"\n");
+    ::chmod((here / "Tool.sh").c_str(), 0755);
+    ProcessId pid = platform::StartProgram("Tool.sh", {here / "where.txt"}, elsewhere.path());
+    ASSERT_NE(pid, kNoProcess);
+    EXPECT_EQ(platform::WaitForChild(pid), 0);
+    EXPECT_EQ(here.Read("where.txt"), std::filesystem::canonical(elsewhere.path()).string() + "\n");
+}
+
 // ---- Waits with a stop event ---------------------------------------------
 
 TEST(WaitEventConcurrencyTest, SetWakesWaitersAndStaysSet) {
