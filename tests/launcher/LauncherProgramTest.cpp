@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakeProgram.h"
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
 #include "support/TempFolder.h"
@@ -103,8 +104,8 @@ protected:
     }
 
     void WriteMainProgram() {
-        work_.Write("ZELK.exe", "#!/bin/sh\necho $$ >> '" + (work_ / "starts.log") +
-                                    "'\nwhile :; do sleep 0.05; done\n");
+        work_.Write("ZELK.exe", "#!/bin/sh\necho $$ >> '" + (work_ / "starts.log") + "'\n" +
+                                    launchertest::BlockUntilKilled(work_));
         ::chmod((work_ / "ZELK.exe").c_str(), 0755);
     }
 

@@ -67,9 +67,13 @@ private:
     std::optional<std::string> previous_;
 };
 
-// A script that runs until killed, in a folder of its own.
+// A script that runs until killed. It waits on a FIFO nobody writes to rather
+// than in a loop of sleeps: a forked helper would carry the script's name for
+// a moment and be found in its place.
 std::string WriteLoopingScript(const testsupport::TempFolder& folder, const std::string& name) {
-    folder.Write(name, "#!/bin/sh\nwhile :; do sleep 0.05; done\n");
+    const std::string fifo = folder / "block.fifo";
+    ::mkfifo(fifo.c_str(), 0600);
+    folder.Write(name, "#!/bin/sh\nexec 3<> '" + fifo + "'\nread line <&3\n");
     std::string path = folder / name;
     ::chmod(path.c_str(), 0755);
     return path;
@@ -255,9 +259,10 @@ TEST(NamedMutexTest, HeldByAnotherProcessUntilThatProcessEnds) {
     ASSERT_NE(holder.pid(), kNoProcess);
     ASSERT_TRUE(WaitUntil([] { return platform::NamedMutex("Shared").AlreadyExisted(); }));
 
-    holder.Kill();  // however a holder ends, the name is free again
-    platform::NamedMutex mine("Shared");
-    EXPECT_TRUE(mine.Held());
+    // However a holder ends, the name is free again. (flock's command may
+    // still share the lock for the moment before it closes its copy.)
+    holder.Kill();
+    EXPECT_TRUE(WaitUntil([] { return platform::NamedMutex("Shared").Held(); }));
 }
 
 TEST(NamedMutexTest, StartedProgramsDoNotInheritTheName) {
