@@ -1,0 +1,184 @@
+#include "filter/CHTMLFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "FilterTestSupport.h"
+
+using filtertest::DataFolder;
+using filtertest::Gbk;
+
+namespace {
+
+struct Filtered {
+    bool passed;
+    std::string body;
+    double examined, removed;
+};
+
+Filtered FilterPage(WordFilterPair& words, std::string body, bool noImage = false) {
+    CHTMLFilter filter;
+    filter.words = &words;
+    filter.noImage = noImage;
+    bool passed = filter.Process(body);
+    return {passed, body, filter.anchorsExamined, filter.anchorsRemoved};
+}
+
+}  // namespace
+
+TEST(AnchorText, ImageAttributesThenTextWithoutTags) {
+    EXPECT_EQ(AnchorText(L"<a href=x><img src=\"i.png\" alt=\"badword pic\"></a>"), L"badword pic");
+    EXPECT_EQ(AnchorText(L"<a href=x><img alt=\"A\" title=\"T\" src=y>text</a>"), L"ATtext");
+    EXPECT_EQ(AnchorText(L"<a href=x><b>bold</b> and\r\n\t<i>it</i></a>"), L"bold andit");
+    EXPECT_EQ(AnchorText(L"<a href=x><img src=y><span></span></a>"), L"");
+    EXPECT_EQ(AnchorText(L"<a href=x></a>"), L"");
+    EXPECT_EQ(AnchorText(L"<a href=x>/a>"), L"");
+    EXPECT_EQ(AnchorText(L"<a /a>"), L"");
+    // A value without its closing quote is skipped.
+    EXPECT_EQ(AnchorText(L"<a href=x><img alt=\"open>t</a>"), L"t");
+    // Nested brackets: the innermost tag goes first, then what encloses it.
+    EXPECT_EQ(AnchorText(L"<a href=x>a<b<c>d>e</a>"), L"ae");
+    // A ">" with no "<" before it ends the stripping.
+    EXPECT_EQ(AnchorText(L"<a href=x>1 > 2 <b>x</b></a>"), L"1 > 2 <b>x</b>");
+}
+
+TEST(ExtractTitle, BetweenTheFirstTitleTags) {
+    EXPECT_EQ(ExtractTitle(L"<head><title>Hello</title><title>2</title>"), L"Hello");
+    EXPECT_EQ(ExtractTitle(L"<title>open"), L"");
+    EXPECT_EQ(ExtractTitle(L"<TITLE>x</TITLE>"), L"");
+}
+
+TEST(HTMLFilter, TitleCondemnsThePageUnlessExemptOrSwitchedOff) {
+    DataFolder data;
+    WordFilterPair& words = data.Words();
+    const std::string page = "<html><head><title>some badword here</title></head><body>"
+                             "<a href=1>badword link</a><a href=2>fine</a></body></html>";
+    Filtered f = FilterPage(words, page);
+    EXPECT_FALSE(f.passed);
+    EXPECT_TRUE(f.body.empty());
+
+    Filtered exempt = FilterPage(words, "<title>badword education</title><body></body>");
+    EXPECT_TRUE(exempt.passed);
+
+    ProxyConfig().Config().wordFilter = 0;
+    Filtered off = FilterPage(words, page);
+    EXPECT_TRUE(off.passed);
+    EXPECT_EQ(off.body, "<html><head><title>some badword here</title></head><body><a href=2>fine</a></body></html>");
+    EXPECT_EQ(off.examined, 2);
+    EXPECT_EQ(off.removed, 1);
+
+    Filtered upper = FilterPage(words, "<TITLE>badword</TITLE><A href=1>badword</A>");
+    EXPECT_TRUE(upper.passed);
+    EXPECT_EQ(upper.examined, 0);
+}
+
+TEST(HTMLFilter, CondemnedAnchorsAndCounters) {
+    DataFolder data;
+    WordFilterPair& words = data.Words();
+    Filtered f = FilterPage(words,
+                     "<body><a href=1><img src=p alt=\"secretpage\"></a>|<a href=2>ok</a>|"
+                     "<a href=3><img src=q></a>|<a href=4>Badword</a>|<a href=4>Badword</a>|"
+                     "<a href=5>badword education</a></body>");
+    EXPECT_TRUE(f.passed);
+    EXPECT_EQ(f.body, "<body>|<a href=2>ok</a>|<a href=3><img src=q></a>|||<a href=5>badword education</a></body>");
+    EXPECT_EQ(f.examined, 6);
+    EXPECT_EQ(f.removed, 3);
+}
+
+TEST(HTMLFilter, AtMostTenThousandAndOneAnchorsAreExamined) {
+    DataFolder data;
+    WordFilterPair& words = data.Words();
+    std::string page = "<body>";
+    for (int i = 0; i < 10050; ++i) page += "<a href=" + std::to_string(i) + ">badword</a>";
+    page += "</body>";
+    Filtered f = FilterPage(words, page);
+    EXPECT_EQ(f.examined, 10001);
+    EXPECT_EQ(f.removed, 10001);
+    std::string rest = "<body>";
+    for (int i = 10001; i < 10050; ++i) rest += "<a href=" + std::to_string(i) + ">badword</a>";
+    EXPECT_EQ(f.body, rest + "</body>");
+}
+
+TEST(HTMLFilter, ImagesSuppressedOnlyInLowerCaseAndWhenAsked) {
+    DataFolder data;
+    WordFilterPair& words = data.Words();
+    const std::string page = "<html><body><img src=a><IMG src=b></body></html>";
+    EXPECT_EQ(FilterPage(words, page).body, page);
+
+    ProxyConfig().Config().imageMode = 1;
+    EXPECT_EQ(FilterPage(words, page).body,
+              "<html><body><iii src=a><IMG src=b><script>zelk_data.no_img='1'</script>\r\n</body></html>");
+    EXPECT_EQ(FilterPage(words, "<p><img src=a></p>").body, "<p><iii src=a></p>");
+
+    ProxyConfig().Config().imageMode = 2;
+    EXPECT_EQ(FilterPage(words, page).body, page);
+    EXPECT_EQ(FilterPage(words, page, true).body,
+              "<html><body><iii src=a><IMG src=b><script>zelk_data.no_img='1'</script>\r\n</body></html>");
+}
+
+TEST(HTMLFilter, InsertionsInOrderBeforeTheClosingTag) {
+    DataFolder data;
+    data.Write("Data/jiese_tips.txt", "tip\n");
+    data.Write("Data/WebBottomTips.txt", "<t>ShareContent</t>");
+    data.Write("Data/Control.html", "<c/>");
+    data.Write("Data/Inject.zelk", "<s/>");
+    ProxyConfig().Config().jieseTips = 1;
+    ProxyConfig().Config().showControl = 1;
+    ProxyConfig().Config().imageMode = 1;
+    WordFilterPair& words = data.Words();
+    EXPECT_EQ(FilterPage(words, "<html><body><img src=x></body></html>").body,
+              "<html><body><iii src=x><t>tip</t><c/><s/><script>zelk_data.no_img='1'</script>\r\n</body></html>");
+    EXPECT_EQ(FilterPage(words, "<head></head><body></body>").body,
+              "<head><t>tip</t><c/><s/><script>zelk_data.no_img='1'</script>\r\n</head><body></body>");
+}
+
+TEST(HTMLFilter, PagesReturnInTheirOwnEncoding) {
+    DataFolder data;
+    data.Write("Data/Inject.zelk", "<s>注入</s>");
+    WordFilterPair& words = data.Words();
+    const std::wstring wide = L"<html><head><title>新闻</title></head><body>"
+                              L"<a href=1>赌博网站</a><a href=2>学习</a></body></html>";
+    const std::wstring kept = L"<html><head><title>新闻</title><s>注入</s></head><body>"
+                              L"<a href=2>学习</a></body></html>";
+
+    Filtered utf8 = FilterPage(words, CUtility().wstring_to_utf8(wide));
+    EXPECT_TRUE(utf8.passed);
+    EXPECT_EQ(utf8.body, CUtility().wstring_to_utf8(kept));
+    EXPECT_EQ(utf8.removed, 1);
+
+    const std::string gbkPage = Gbk(wide);
+    ASSERT_EQ(CUtility().detect_utf8(gbkPage.data(), static_cast<int>(gbkPage.size())), 0);
+    Filtered gbk = FilterPage(words, gbkPage);
+    EXPECT_TRUE(gbk.passed);
+    EXPECT_EQ(gbk.body, Gbk(kept));
+    EXPECT_EQ(gbk.removed, 1);
+
+    Filtered condemned = FilterPage(words, Gbk(L"<title>赌博</title>"));
+    EXPECT_FALSE(condemned.passed);
+}
+
+TEST(HTMLFilter, ConcurrencyOfPagesSharingFiltersAndStore) {
+    DataFolder data;
+    data.Write("Data/jiese_tips.txt", "a\nb\n");
+    data.Write("Data/WebBottomTips.txt", "<t>ShareContent</t>");
+    data.Write("Data/Inject.zelk", "<s/>");
+    ProxyConfig().Config().jieseTips = 1;
+    WordFilterPair& words = data.Words();
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                Filtered f = FilterPage(words, "<head></head><a href=1>badword</a><a href=2>ok</a>");
+                bool ok = f.passed && f.removed == 1 &&
+                          (f.body == "<head><t>a</t><s/></head><a href=2>ok</a>" ||
+                           f.body == "<head><t>b</t><s/></head><a href=2>ok</a>");
+                if (!ok) ++wrong;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
