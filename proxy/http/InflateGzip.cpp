@@ -85,51 +85,53 @@ int Bulk(z_stream& z, unsigned inputAvailable, unsigned outputAvailable) {
 
 bool AtCallBoundary(z_stream& z) { return (inflateMark(&z) & 0xFFFF) != 0; }
 
-// Decodes whole-buffer up to about `target` output bytes, never touching the
-// last input byte nor the capacity-th output byte, then looks for a point
-// where a byte-loop call begins and runs the loop from there. Returns false
-// (stream unusable, start again further back) when no such point was found
-// before the ends.
-bool TryFromTarget(Stream& s, const char* input, unsigned inputLength, char* output, unsigned capacity,
-                   unsigned target, LoopEnd& end) {
-    if (!s.Open(input, output)) {
-        end = LoopEnd::Failure;
-        return true;
-    }
-    z_stream& z = s.z;
-    // Never the last input byte (inputLength >= 1 here) nor write number `capacity`.
+enum class Step { Finished, NoBoundary };
+
+bool IsError(int r) { return r != Z_OK && r != Z_BUF_ERROR; }
+
+// From a state clear of both ends (the last input byte not pulled, write
+// number `capacity` not made), steps one write at a time to a point where a
+// byte-loop call begins and runs the loop from there. NoBoundary (stream
+// unusable) when no such point comes before the ends.
+Step FinishExactly(z_stream& z, unsigned inputLength, unsigned capacity, LoopEnd& end) {
     const unsigned inputLimit = inputLength - 1;
     const unsigned outputLimit = capacity - 1;
-    auto inputLeft = [&] { return inputLimit - static_cast<unsigned>(z.total_in); };
-    if (target > 0) {
-        int r = Bulk(z, inputLeft(), std::min(target, outputLimit));
-        if (r == Z_STREAM_END) {
-            end = LoopEnd::Success;
-            return true;
+    constexpr int kSteps = 512;
+    for (int step = 0; !AtCallBoundary(z); ++step) {
+        if (step == kSteps || z.total_out >= outputLimit) return Step::NoBoundary;
+        uLong before = z.total_in + z.total_out;
+        int r = Bulk(z, inputLimit - static_cast<unsigned>(z.total_in), 1);
+        if (r == Z_STREAM_END || IsError(r)) {  // met before both ends: the loop meets it too
+            end = r == Z_STREAM_END ? LoopEnd::Success : LoopEnd::Failure;
+            return Step::Finished;
         }
-        if (r != Z_OK && r != Z_BUF_ERROR) {  // an error before both ends: the loop meets it too
-            end = LoopEnd::Failure;
-            return true;
-        }
-        constexpr int kSteps = 512;
-        for (int step = 0; !AtCallBoundary(z); ++step) {
-            if (step == kSteps || z.total_out >= outputLimit) return false;
-            uLong before = z.total_in + z.total_out;
-            r = Bulk(z, inputLeft(), 1);
-            if (r == Z_STREAM_END) {
-                end = LoopEnd::Success;
-                return true;
-            }
-            if (r != Z_OK && r != Z_BUF_ERROR) {
-                end = LoopEnd::Failure;
-                return true;
-            }
-            if (z.total_in + z.total_out == before) return false;  // blocked at an end
-        }
+        if (z.total_in + z.total_out == before) return Step::NoBoundary;  // blocked at an end
     }
     end = RunBytewise(z, inputLength, capacity);
-    return true;
+    return Step::Finished;
 }
+
+// Decodes whole-buffer up to `target` output bytes, clear of both ends, then
+// finishes exactly. From the start (target 0) every point is a call boundary.
+Step FromTarget(Stream& s, const char* input, unsigned inputLength, char* output, unsigned capacity, unsigned target,
+                LoopEnd& end) {
+    if (!s.Open(input, output)) {
+        end = LoopEnd::Failure;
+        return Step::Finished;
+    }
+    if (target == 0) {
+        end = RunBytewise(s.z, inputLength, capacity);
+        return Step::Finished;
+    }
+    int r = Bulk(s.z, inputLength - 1, std::min(target, capacity - 1));
+    if (r == Z_STREAM_END || IsError(r)) {
+        end = r == Z_STREAM_END ? LoopEnd::Success : LoopEnd::Failure;
+        return Step::Finished;
+    }
+    return FinishExactly(s.z, inputLength, capacity, end);
+}
+
+constexpr unsigned kTailMargin = 4096;
 
 }  // namespace
 
@@ -146,21 +148,31 @@ int InflateGzip(const char* input, unsigned inputLength, char* output, unsigned*
         Stream s;
         if (!s.Open(input, output)) return -1;
         if (inputLength == 0 || capacity == 0) return Finish(s, LoopEnd::Success, outputLength);
-        int r = Bulk(s.z, inputLength, capacity);
+        // Whole-buffer, holding back the last stretch of the capacity.
+        const unsigned firstLimit = capacity > kTailMargin ? capacity - kTailMargin : capacity;
+        int r = Bulk(s.z, inputLength, firstLimit);
         if (r == Z_STREAM_END) return Finish(s, LoopEnd::Success, outputLength);
-        bool beforeEnds = s.z.total_out < capacity && s.z.total_in < inputLength;
-        if (r != Z_OK && r != Z_BUF_ERROR && beforeEnds) return Finish(s, LoopEnd::Failure, outputLength);
+        const bool beforeEnds = s.z.total_out < capacity && s.z.total_in < inputLength;
+        if (IsError(r)) {
+            if (beforeEnds) return Finish(s, LoopEnd::Failure, outputLength);
+        } else if (firstLimit < capacity && s.z.total_out == firstLimit && s.z.total_in < inputLength) {
+            // Stopped by the held-back capacity, clear of both ends (a bomb, or a
+            // page just under the bound): finish here without a second pass.
+            LoopEnd end = LoopEnd::Success;
+            if (FinishExactly(s.z, inputLength, capacity, end) == Step::Finished) return Finish(s, end, outputLength);
+        }
         firstOut = s.z.total_out;
     }
-    // The first pass ended at the capacity, at the end of the input or at an
-    // error right there: redo the last stretch exactly as the byte loop does.
-    uLong margin = 4096;
+    // The first pass ended at the end of the input, or at an error right at an
+    // end, or found no call boundary in time: decode again up to a point further
+    // back and finish exactly from there.
+    uLong margin = kTailMargin;
     for (;;) {
         unsigned target = firstOut > margin ? static_cast<unsigned>(firstOut - margin) : 0;
         Stream s;
         LoopEnd end = LoopEnd::Success;
-        if (TryFromTarget(s, input, inputLength, output, capacity, target, end)) return Finish(s, end, outputLength);
-        if (target == 0) return -1;  // not reached: from the start every point is a call boundary
+        if (FromTarget(s, input, inputLength, output, capacity, target, end) == Step::Finished)
+            return Finish(s, end, outputLength);
         margin *= 8;
     }
 }
