@@ -4,7 +4,7 @@
 
 CMyTips::CMyTips(const char* fileName) : CMyList(fileName, 0, 99, 2, 0) { RebuildTips(); }
 
-CMyTips::~CMyTips() { tips_.store(nullptr); }
+CMyTips::~CMyTips() = default;
 
 bool CMyTips::ReloadData() {
     bool ok = CMyList::ReloadData();
@@ -14,14 +14,20 @@ bool CMyTips::ReloadData() {
 
 void CMyTips::RebuildTips() {
     auto entries = GetList();
-    auto tips = std::make_shared<Tips>(entries.begin(), entries.end());
-    tips_.store(std::move(tips));
+    std::shared_ptr<const Tips> tips = std::make_shared<Tips>(entries.begin(), entries.end());
+    std::lock_guard<std::mutex> guard(tipsLock_);
+    tips_.swap(tips);
+}
+
+std::shared_ptr<const CMyTips::Tips> CMyTips::tips() const {
+    std::lock_guard<std::mutex> guard(tipsLock_);
+    return tips_;
 }
 
 std::wstring CMyTips::PickTip() const { return PickTip(std::time(nullptr)); }
 
 std::wstring CMyTips::PickTip(std::time_t seconds) const {
-    auto tips = tips_.load();
+    auto tips = this->tips();
     if (!tips || tips->empty()) return {};
     // A generator of our own seeded with the second: the same draw for every
     // caller within that second, and no shared generator state between threads.

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,10 +26,11 @@ public:
     std::wstring PickTip(std::time_t seconds) const;
 
     using Tips = std::vector<std::wstring>;
-    std::shared_ptr<const Tips> tips() const { return tips_.load(); }
+    std::shared_ptr<const Tips> tips() const;
 
 private:
     void RebuildTips();
 
-    std::atomic<std::shared_ptr<const Tips>> tips_;
+    mutable std::mutex tipsLock_;  // guards tips_ (the pointer, not the tips)
+    std::shared_ptr<const Tips> tips_;
 };

@@ -1,19 +1,22 @@
 #include "filter/TipsStore.h"
 
-#include <atomic>
 #include <mutex>
 #include <new>
 
 namespace {
 
-std::mutex& CreationLock() {
-    static std::mutex lock;
-    return lock;
-}
+// The process-wide store and the lock that guards it. Creation runs under the
+// lock, so first callers wait for it; afterwards the lock is held only to
+// copy the pointer. (A mutex rather than std::atomic<std::shared_ptr>, whose
+// libstdc++ 12 load releases its internal lock without release ordering.)
+struct ProcessStore {
+    std::mutex lock;
+    std::shared_ptr<const TipsStore> store;
+};
 
-std::atomic<std::shared_ptr<const TipsStore>>& Slot() {
-    static std::atomic<std::shared_ptr<const TipsStore>> slot;
-    return slot;
+ProcessStore& Process() {
+    static ProcessStore instance;
+    return instance;
 }
 
 }  // namespace
@@ -31,21 +34,22 @@ std::string TipsStore::ReadOnce(const char* fileName) const {
 }
 
 std::shared_ptr<const TipsStore> TipsStore::Ensure() {
-    auto store = Slot().load();
-    if (store) return store;
-    std::lock_guard<std::mutex> guard(CreationLock());
-    store = Slot().load();
-    if (store) return store;
-    try {
-        store = std::make_shared<const TipsStore>();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    ProcessStore& p = Process();
+    std::lock_guard<std::mutex> guard(p.lock);
+    if (!p.store) {
+        try {
+            p.store = std::make_shared<const TipsStore>();
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
-    Slot().store(store);
-    return store;
+    return p.store;
 }
 
 void TipsStore::Forget() {
-    std::lock_guard<std::mutex> guard(CreationLock());
-    Slot().store(nullptr);
+    std::shared_ptr<const TipsStore> old;
+    {
+        std::lock_guard<std::mutex> guard(Process().lock);
+        old.swap(Process().store);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <thread>
 #include <vector>
@@ -199,4 +200,27 @@ TEST(TipsStore, ConcurrencyOfFirstCreation) {
         EXPECT_EQ(s, got[0]);
     }
     EXPECT_EQ(got[0]->injectText, "<s>x</s>");
+}
+
+TEST(CMyTips, ConcurrencyOfReloadAndPicks) {
+    DataFolder data;
+    data.Write("Data/jiese_tips.txt", "a\nb\n");
+    CMyTips tips("Data/jiese_tips.txt");
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&] {
+            for (std::time_t s = 0; !stop.load(); ++s) {
+                std::wstring tip = tips.PickTip(s);
+                if (tip != L"a" && tip != L"b" && tip != L"c") ++wrong;
+            }
+        });
+    for (int i = 0; i < 200; ++i) {
+        data.Write("Data/jiese_tips.txt", i % 2 ? "a\nb\n" : "c\n");
+        tips.ReloadData();
+    }
+    stop = true;
+    for (auto& r : readers) r.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
