@@ -111,7 +111,14 @@ void CWordFilter::ReloadData(bool includeProductList) {
         for (const auto& w : ReadWords("Data/user_block_words.txt")) m->Add(w);
     }
     m->Build();
-    matcher_.store(std::move(m));
+    std::shared_ptr<const Matcher> next = std::move(m);
+    std::lock_guard<std::mutex> guard(matcherLock_);
+    matcher_.swap(next);  // the old automaton is released after the lock
+}
+
+std::shared_ptr<const CWordFilter::Matcher> CWordFilter::Current() const {
+    std::lock_guard<std::mutex> guard(matcherLock_);
+    return matcher_;
 }
 
 int CWordFilter::HasWord(const std::string& text) const {
@@ -121,8 +128,8 @@ int CWordFilter::HasWord(const std::string& text) const {
 }
 
 int CWordFilter::HasWord(const std::wstring& text) const {
-    auto m = matcher_.load();
+    auto m = Current();
     return m->Find(text.data(), text.size()) ? 1 : 0;
 }
 
-size_t CWordFilter::WordCount() const { return matcher_.load()->wordCount; }
+size_t CWordFilter::WordCount() const { return Current()->wordCount; }

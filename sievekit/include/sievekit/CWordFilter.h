@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // A keyword list: kind 1 is the block list ("Data/block_words.txt" and
@@ -26,5 +26,10 @@ public:
 
 private:
     int kind_;
-    std::atomic<std::shared_ptr<const Matcher>> matcher_;
+    // Swapped whole on reload; the lock guards only the pointer copy. (Not
+    // std::atomic<std::shared_ptr>: libstdc++ 12's load gives its internal
+    // lock back without release ordering, a race against a concurrent store.)
+    std::shared_ptr<const Matcher> Current() const;
+    mutable std::mutex matcherLock_;
+    std::shared_ptr<const Matcher> matcher_;
 };
