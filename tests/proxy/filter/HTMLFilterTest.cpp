@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cwchar>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -181,4 +183,54 @@ TEST(HTMLFilter, ConcurrencyOfPagesSharingFiltersAndStore) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+namespace {
+
+// The anchor text taken literally: repeated erasing from the last "<" before
+// the first ">" through that ">". The one-pass form must agree with it.
+std::wstring AnchorTextLiterally(const std::wstring& anchor) {
+    size_t gt = anchor.find(L'>');
+    if (gt == std::wstring::npos) return L"";
+    size_t close = anchor.find(L"/a>", gt);
+    if (close == std::wstring::npos || close == gt + 1) return L"";
+    std::wstring inner = anchor.substr(gt + 1, close - gt - 2);
+    std::wstring result;
+    size_t img = inner.find(L"<img ");
+    if (img != std::wstring::npos) {
+        std::wstring tag = inner.substr(img, inner.find(L'>', img) == std::wstring::npos ? std::wstring::npos
+                                                                                         : inner.find(L'>', img) - img + 1);
+        for (const wchar_t* name : {L"alt=", L"title="}) {
+            size_t at = tag.find(name);
+            if (at == std::wstring::npos) continue;
+            size_t start = at + std::wcslen(name) + 1;
+            size_t end = start <= tag.size() ? tag.find(L'"', start) : std::wstring::npos;
+            if (end != std::wstring::npos) result += tag.substr(start, end - start);
+        }
+    }
+    for (;;) {
+        size_t g = inner.find(L'>');
+        if (g == std::wstring::npos) break;
+        size_t l = inner.rfind(L'<', g);
+        if (l == std::wstring::npos) break;
+        inner.erase(l, g - l + 1);
+    }
+    result += inner;
+    std::erase_if(result, [](wchar_t c) { return c == L'\r' || c == L'\n' || c == L'\t'; });
+    return result;
+}
+
+}  // namespace
+
+TEST(AnchorText, AgreesWithTheLiteralFormOnRandomAnchors) {
+    const std::wstring pieces[] = {L"<", L">", L"a", L"b", L" ", L"\"", L"\r\n", L"\t", L"<img ", L"alt=\"",
+                                   L"title=\"", L"</b>", L"<i>", L"/a", L"=", L"x"};
+    std::mt19937 rng(17);
+    for (int i = 0; i < 20000; ++i) {
+        std::wstring anchor = L"<a ";
+        int n = static_cast<int>(rng() % 14);
+        for (int k = 0; k < n; ++k) anchor += pieces[rng() % std::size(pieces)];
+        anchor += L"/a>";
+        ASSERT_EQ(AnchorText(anchor), AnchorTextLiterally(anchor)) << std::string(anchor.begin(), anchor.end());
+    }
 }
