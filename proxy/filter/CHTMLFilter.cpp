@@ -79,9 +79,52 @@ std::wstring AnchorText(std::wstring_view anchor) {
     return result;
 }
 
+namespace {
+
+struct Span {
+    size_t start, length;
+};
+
+// Erases each condemned anchor's first occurrence in turn, searching the
+// whole page each time: the defining form, used when the quick one may differ.
+void EraseFirstOccurrences(std::wstring& page, const std::vector<Span>& condemned) {
+    std::vector<std::wstring> texts;
+    texts.reserve(condemned.size());
+    for (const auto& c : condemned) texts.push_back(page.substr(c.start, c.length));
+    for (const auto& text : texts) {
+        size_t at = page.find(text);
+        if (at != std::wstring::npos) page.erase(at, text.size());
+    }
+}
+
+// Cuts the condemned anchors out at their own places in one pass. This equals
+// erasing first occurrences in turn unless an earlier copy of an anchor's text
+// exists by then. An earlier copy would have to begin with "<a ": at a
+// scanned anchor (impossible: the same text gets the same verdict, so it is
+// gone already), at an "<a " inside an anchor (the caller rules that out), or
+// at an "<a " or "/a>" formed where a cut joins the text (checked here).
+// False, with the page untouched, when a cut would form one.
+bool CutInPlace(std::wstring& page, const std::vector<Span>& condemned) {
+    std::wstring out;
+    out.reserve(page.size());
+    size_t kept = 0;
+    for (const auto& c : condemned) {
+        out.append(page, kept, c.start - kept);
+        kept = c.start + c.length;
+        std::wstring joint = out.substr(out.size() < 2 ? 0 : out.size() - 2) + page.substr(kept, 2);
+        if (joint.find(kAnchorOpen) != std::wstring::npos || joint.find(kAnchorClose) != std::wstring::npos) return false;
+    }
+    out.append(page, kept, std::wstring::npos);
+    page.swap(out);
+    return true;
+}
+
+}  // namespace
+
 AnchorCounts FilterAnchors(std::wstring& page, const WordFilterPair& words) {
     AnchorCounts counts;
-    std::vector<std::wstring> condemned;
+    std::vector<Span> condemned;
+    bool nestedOpen = false;  // an "<a " inside an anchor
     size_t pos = 0;
     for (;;) {
         size_t open = page.find(kAnchorOpen, pos);
@@ -89,16 +132,15 @@ AnchorCounts FilterAnchors(std::wstring& page, const WordFilterPair& words) {
         size_t close = page.find(kAnchorClose, open);
         if (close == std::wstring::npos) break;
         std::wstring_view anchor = std::wstring_view(page).substr(open, close + kAnchorClose.size() - open);
+        nestedOpen = nestedOpen || anchor.find(kAnchorOpen, 1) != std::wstring_view::npos;
         std::wstring text = AnchorText(anchor);
-        if (!text.empty() && TextIsFiltered(words, text)) condemned.emplace_back(anchor);
+        if (!text.empty() && TextIsFiltered(words, text)) condemned.push_back({open, anchor.size()});
         if (++counts.examined >= kMaxAnchorsExamined) break;
         pos = close + kAnchorClose.size();
     }
     counts.removed = static_cast<int>(condemned.size());
-    for (const auto& anchor : condemned) {
-        size_t at = page.find(anchor);
-        if (at != std::wstring::npos) page.erase(at, anchor.size());
-    }
+    if (condemned.empty()) return counts;
+    if (nestedOpen || !CutInPlace(page, condemned)) EraseFirstOccurrences(page, condemned);
     return counts;
 }
 

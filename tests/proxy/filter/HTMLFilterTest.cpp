@@ -234,3 +234,42 @@ TEST(AnchorText, AgreesWithTheLiteralFormOnRandomAnchors) {
         ASSERT_EQ(AnchorText(anchor), AnchorTextLiterally(anchor)) << std::string(anchor.begin(), anchor.end());
     }
 }
+
+TEST(FilterAnchors, AgreesWithErasingFirstOccurrencesInTurn) {
+    DataFolder data;
+    data.Write("Data/block_words.txt", "bad\n");
+    WordFilterPair& words = data.Words();
+    // Pieces that make nested anchors, repeated anchors and cuts that join
+    // into a new "<a " or "/a>".
+    const std::wstring pieces[] = {L"<a ", L"</a>", L"<a x>bad</a>", L"<a y>ok</a>", L"<a x>bad</a>", L"<", L"a",
+                                   L" ", L"/", L">", L"bad", L"a x>bad</a>", L"<a p>education", L"<a z><b>bad</b></a>"};
+    std::mt19937 rng(23);
+    for (int i = 0; i < 20000; ++i) {
+        std::wstring page;
+        int n = static_cast<int>(rng() % 16);
+        for (int k = 0; k < n; ++k) page += pieces[rng() % std::size(pieces)];
+
+        std::wstring expected = page;
+        std::vector<std::wstring> condemned;
+        int examined = 0;
+        for (size_t pos = 0;;) {
+            size_t open = expected.find(L"<a ", pos);
+            if (open == std::wstring::npos) break;
+            size_t close = expected.find(L"/a>", open);
+            if (close == std::wstring::npos) break;
+            std::wstring anchor = expected.substr(open, close + 3 - open);
+            std::wstring text = AnchorText(anchor);
+            if (!text.empty() && TextIsFiltered(words, text)) condemned.push_back(anchor);
+            ++examined;
+            pos = close + 3;
+        }
+        for (const auto& a : condemned)
+            if (size_t at = expected.find(a); at != std::wstring::npos) expected.erase(at, a.size());
+
+        std::wstring actual = page;
+        AnchorCounts counts = FilterAnchors(actual, words);
+        ASSERT_EQ(actual, expected) << std::string(page.begin(), page.end());
+        ASSERT_EQ(counts.examined, examined);
+        ASSERT_EQ(counts.removed, static_cast<int>(condemned.size()));
+    }
+}
