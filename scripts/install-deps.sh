@@ -8,6 +8,10 @@ packages=(
   curl p7zip-full
   clang libclang-rt-14-dev
 )
+# The tests also drive pages in a headless browser.
+if [ "${1:-}" = "--for-tests" ]; then
+  packages+=(chromium nodejs)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

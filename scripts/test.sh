@@ -4,7 +4,7 @@
 # the concurrency tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --for-tests
 jobs=$(nproc)
 
 echo "== build and test (RelWithDebInfo)"

@@ -45,6 +45,13 @@ ProcessId StartProgram(const std::string& program, const std::vector<std::string
                        const std::string& workingFolder) {
     std::string path = FindProgram(program);
     if (path.empty()) return kNoProcess;
+    // The child changes folder before it runs the program: a path found
+    // relative to our folder must not be looked up again in its folder.
+    if (!workingFolder.empty() && path.front() != '/') {
+        char here[4096];
+        if (!::getcwd(here, sizeof here)) return kNoProcess;
+        path = std::string(here) + "/" + path;
+    }
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;

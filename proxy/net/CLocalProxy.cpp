@@ -10,6 +10,7 @@ CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
     blockFilter->ReloadData(true);
     exemptFilter->ReloadData(true);
     wordFilters = {blockFilter.get(), exemptFilter.get()};
+    dialer.pending = &pendingConnects;
 }
 
 CLocalProxy::~CLocalProxy() {
@@ -37,8 +38,15 @@ void CLocalProxy::AcceptLoop() {
     }
 }
 
+bool CLocalProxy::Connect(int& socket, const char* host, uint16_t port) {
+    return ConnectUpstream(hostCache, dialer, socket, host, port);
+}
+
 void CLocalProxy::Stop() {
     CloseListenSocket();
+    // A worker blocked in an upstream connect holds a socket the registry
+    // does not know yet; end it here or the wait below lasts minutes.
+    pendingConnects.AbortAll();
     connections.ShutdownAll();
     connections.WaitForWorkers();
     connections.CloseAll();

@@ -8,6 +8,8 @@
 #include "filter/WordFilterPair.h"
 #include "net/CConnectionManager.h"
 #include "net/CSocketBase.h"
+#include "net/ConnectUpstream.h"
+#include "net/HostCache.h"
 
 // The HTTP proxy server: owns the long-lived filter objects of the request
 // path and the registry of live connections; one worker thread per browser
@@ -21,8 +23,9 @@ public:
 
     // Serves until the listening socket is closed.
     void AcceptLoop();
-    // Closes the listening socket, wakes and waits for every worker, then
-    // releases every connection. After it returns no worker uses this object.
+    // Closes the listening socket, ends upstream connects in progress, wakes
+    // and waits for every worker, then releases every connection. After it
+    // returns no worker uses this object, and no upstream connect succeeds.
     virtual void Stop();
 
     // After the user's lists or the ad-block switch changed: the ad-block rules
@@ -41,8 +44,20 @@ public:
     // Sends every byte; the length, or the failing send's result.
     int SendWhole(int socket, const std::string& bytes);
 
+    // Upstream connections go through the host cache (ConnectUpstream).
+    bool Connect(int& socket, const char* host, uint16_t port) override;
+
+    // Upstream connects in progress; Stop ends them and refuses new ones.
+    PendingConnects pendingConnects;
+    // How Connect resolves and times; set before serving, read-only after.
+    UpstreamDialer dialer;
+
     // Members in construction order; destroyed in reverse. The filter objects
     // are shared by every worker without a lock of ours (they are thread-safe).
+    // The host cache is loaded from "host.dat" here and, being built before
+    // the registry, is destroyed (and saved) after it: by then the destructor
+    // has stopped every worker, so nothing stores into it any more.
+    HostCache hostCache{"host.dat"};
     CConnectionManager connections;
     std::unique_ptr<CDomainManager> domainManager;
     std::unique_ptr<CWordFilter> blockFilter;   // kind 1

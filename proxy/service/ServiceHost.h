@@ -6,12 +6,16 @@
 #include <thread>
 
 class CLocalProxy;
+class CHttpServer;
 
-// The two servers of the program and the threads that serve them. The web
-// server joins the pair when it exists.
+// The two servers of the program and the threads that serve them.
 struct ServerPair {
+    ServerPair();
+    ~ServerPair();
     std::unique_ptr<CLocalProxy> proxy;
+    std::unique_ptr<CHttpServer> server;
     std::thread proxyThread;
+    std::thread webThread;
     std::shared_future<int> proxyEnded;  // ready when the proxy thread has ended
 };
 

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "net/CLocalProxy.h"
+#include "web/CHttpServer.h"
 #include "service/ServiceHost.h"
 
 namespace {
@@ -36,21 +37,29 @@ bool stopRequested = false;
 
 // Closes the listening sockets and the live connections, waits for the
 // threads that use the servers, then destroys the servers. Under pairLock.
+// The web server stops before the proxy goes: a command in flight reloads
+// the proxy's filters.
 void StopPairLocked(ServerPair& pair) {
-    if (pair.proxy) {
-        pair.proxy->Stop();
-        if (pair.proxyThread.joinable()) pair.proxyThread.join();
-        pair.proxy.reset();  // writes what the listener keeps on disk
-    }
+    if (pair.proxy) pair.proxy->Stop();
+    if (pair.server) pair.server->Stop();
+    if (pair.webThread.joinable()) pair.webThread.join();
+    if (pair.proxyThread.joinable()) pair.proxyThread.join();
+    pair.proxy.reset();  // writes what the listener keeps on disk
+    pair.server.reset();
 }
 
 }  // namespace
+
+ServerPair::ServerPair() = default;
+ServerPair::~ServerPair() = default;
 
 void StartServers(ServerPair& pair) {
     platform::SetWorkingDirectory(platform::ProgramFolder());
     CProxyConfig& config = ProxyConfig();
     config.LoadData();
     pair.proxy = std::make_unique<CLocalProxy>(config.Config().proxyPort.load(), config.getListenAddress());
+    pair.server = std::make_unique<CHttpServer>(config.Config().webPort.load(), config.getListenAddress(), "www",
+                                                pair.proxy.get());
 }
 
 void StopServers() {
@@ -104,6 +113,14 @@ void ServiceMain() {
         auto ended = std::make_shared<std::promise<int>>();
         pair->proxyEnded = ended->get_future().share();
         CLocalProxy* proxy = pair->proxy.get();
+        CHttpServer* server = pair->server.get();
+        try {
+            // A web server that cannot listen ends only its own thread.
+            pair->webThread = std::thread([server] {
+                if (server->Listen()) server->ServeRequests();
+            });
+        } catch (const std::system_error&) {
+        }
         try {
             pair->proxyThread = std::thread([proxy, ended] {
                 int code = -1;

@@ -11,6 +11,7 @@ CMyList::CMyList(const char* fileName, int, int, int, int)
 CMyList::~CMyList() = default;
 
 bool CMyList::ReloadData() {
+    std::lock_guard<std::mutex> change(changeLock_);
     auto entries = std::make_shared<Entries>();
     std::string bytes;
     bool ok = sievekit::ReadTextFile(fileName_, bytes);
@@ -59,6 +60,7 @@ bool CMyList::IsReadonly() const {
 }
 
 bool CMyList::AddEntry(const std::wstring& entry) {
+    std::lock_guard<std::mutex> change(changeLock_);
     std::shared_ptr<const Entries> current;
     {
         std::lock_guard<std::mutex> g(lock_);
@@ -73,6 +75,7 @@ bool CMyList::AddEntry(const std::wstring& entry) {
 }
 
 bool CMyList::Save() {
+    std::lock_guard<std::mutex> change(changeLock_);
     if (IsReadonly()) return false;
     auto entries = Snapshot();
     std::string text;

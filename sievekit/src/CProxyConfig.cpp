@@ -65,6 +65,23 @@ bool ParseLong(const std::string& text, long lo, long hi, long& out) {
     return true;
 }
 
+// A numeric IPv4 address in dotted-quad form ("127.0.0.1"), as the servers
+// bind to it; names and other forms would make both servers fail to listen.
+bool IsIpv4Address(const std::string& text) {
+    int parts = 0;
+    size_t i = 0;
+    while (true) {
+        size_t start = i;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3) value = value * 10 + (text[i++] - '0');
+        size_t digits = i - start;
+        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return false;
+        if (++parts == 4) return i == text.size();
+        if (i >= text.size() || text[i] != '.') return false;
+        ++i;
+    }
+}
+
 // The keys of one section, names folded to lower case.
 std::map<std::string, std::string> ReadSection(const std::string& bytes, const std::string& section) {
     std::map<std::string, std::string> keys;
@@ -170,7 +187,7 @@ void CProxyConfig::LoadData() {
     intelligentValue_ = it != keys.end() && ParseLong(it->second, 0, 100, v) ? static_cast<int>(v)
                                                                              : kDefaultIntelligentValue;
     it = keys.find("listenaddress");
-    listenAddress_ = it != keys.end() && !it->second.empty() ? it->second : kDefaultListenAddress;
+    listenAddress_ = it != keys.end() && IsIpv4Address(it->second) ? it->second : kDefaultListenAddress;
 
     // The statistics file is read once: later loads must not lose counts
     // added since it was last written.

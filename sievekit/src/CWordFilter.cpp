@@ -102,6 +102,7 @@ CWordFilter::CWordFilter(int kind) : kind_(kind), matcher_(std::make_shared<cons
 CWordFilter::~CWordFilter() = default;
 
 void CWordFilter::ReloadData(bool includeProductList) {
+    std::lock_guard<std::mutex> reload(reloadLock_);
     auto m = std::make_shared<Matcher>();
     if (kind_ == 0) {
         for (const auto& w : ReadWords("Data/exempt_words.txt")) m->Add(w);
@@ -111,7 +112,13 @@ void CWordFilter::ReloadData(bool includeProductList) {
         for (const auto& w : ReadWords("Data/user_block_words.txt")) m->Add(w);
     }
     m->Build();
-    matcher_.store(std::move(m));
+    std::lock_guard<std::mutex> g(matcherLock_);
+    matcher_ = std::move(m);
+}
+
+std::shared_ptr<const CWordFilter::Matcher> CWordFilter::Current() const {
+    std::lock_guard<std::mutex> g(matcherLock_);
+    return matcher_;
 }
 
 int CWordFilter::HasWord(const std::string& text) const {
@@ -121,8 +128,8 @@ int CWordFilter::HasWord(const std::string& text) const {
 }
 
 int CWordFilter::HasWord(const std::wstring& text) const {
-    auto m = matcher_.load();
+    auto m = Current();
     return m->Find(text.data(), text.size()) ? 1 : 0;
 }
 
-size_t CWordFilter::WordCount() const { return matcher_.load()->wordCount; }
+size_t CWordFilter::WordCount() const { return Current()->wordCount; }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -43,8 +44,12 @@ std::vector<std::string> SplitLines(const std::string& bytes) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     std::string target = PortablePath(path);
-    std::string tmp = target + ".tmp." + std::to_string(::getpid());
-    FILE* f = std::fopen(tmp.c_str(), "wb");
+    // Each write gets a temporary file of its own: two threads saving the same
+    // file must not write into one temporary file, or one of them would rename
+    // the other's half-written bytes into place.
+    static std::atomic<unsigned> sequence{0};
+    std::string tmp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++sequence);
+    FILE* f = std::fopen(tmp.c_str(), "wbx");  // "x": never open a file that is already there
     if (!f) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = (std::fflush(f) == 0) && ok;

@@ -49,6 +49,11 @@ private:
     void Publish(std::shared_ptr<const Entries> entries);
 
     std::string fileName_;
+    // Held by every change (reload, edit, save) from its first read to its
+    // publication, so changes apply one after another: a reload that starts
+    // after a save sees that save, and no edit is built on a list that another
+    // change is replacing. Taken before lock_, never inside it.
+    std::mutex changeLock_;
     mutable std::mutex lock_;  // guards entries_ (the pointer) and readonly_
     std::shared_ptr<const Entries> entries_;
     bool readonly_ = true;

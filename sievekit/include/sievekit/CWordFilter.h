@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // A keyword list: kind 1 is the block list ("Data/block_words.txt" and
@@ -26,5 +26,13 @@ public:
 
 private:
     int kind_;
-    std::atomic<std::shared_ptr<const Matcher>> matcher_;
+    // Serialises reloads, so the automaton published last is built from the
+    // files as they were when the last reload began, not by a slower earlier one.
+    std::mutex reloadLock_;
+    // The current automaton, swapped whole on reload. A plain pointer under a
+    // short lock: libstdc++ 12's atomic<shared_ptr> releases its read side
+    // with relaxed order, which is a data race against the next store.
+    mutable std::mutex matcherLock_;
+    std::shared_ptr<const Matcher> matcher_;
+    std::shared_ptr<const Matcher> Current() const;
 };

@@ -15,7 +15,7 @@ static_assert(sizeof(ConfigPort) == 2 && alignof(ConfigPort) == 2);
 struct ProxyData {
     ConfigInt showControl{1};         // 0
     ConfigInt wordFilter{1};          // 4
-    ConfigInt imageMode{0};           // 8
+    ConfigInt imageMode{2};           // 8
     ConfigInt whiteListOnly{0};       // 12
     ConfigInt wordListMode{1};        // 16
     ConfigInt adBlock{1};             // 20
@@ -26,12 +26,12 @@ struct ProxyData {
     ConfigInt jieseTips{0};           // 40
     ConfigInt xiuShenTips{0};         // 44
     ConfigInt reserved48[6]{};        // 48..71
-    ConfigPort proxyPort{8080};       // 72
+    ConfigPort proxyPort{8866};       // 72
     ConfigPort reserved74{0};
-    ConfigPort webPort{8081};  // 76
+    ConfigPort webPort{8867};  // 76
     ConfigPort reserved78{0};
     ConfigInt reserved80{0};
-    ConfigInt intelligentTipPage{0};  // 84
+    ConfigInt intelligentTipPage{1};  // 84
     ConfigInt reserved88[7]{};        // 88..115
     ConfigInt whiteListLock{0};       // 116
     ConfigInt reserved120{0};

@@ -30,6 +30,17 @@ int WaitExit(pid_t pid, int timeoutMs) {
     return -2;
 }
 
+// Kills the program if a failed assertion leaves the test early.
+struct ChildGuard {
+    pid_t pid;
+    ~ChildGuard() {
+        if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
 }  // namespace
 
 TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
@@ -37,8 +48,10 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
     fs::copy_file(PROXY_PROGRAM, folder / "Proxy");
     fs::permissions(folder / "Proxy", fs::perms::owner_all);
     uint16_t port = testsupport::FreeLoopbackPort();
-    folder.Write("Data/config.ini", "[Proxy]\nproxyPort=" + std::to_string(port) +
-                                        "\nwebPort=" + std::to_string(testsupport::FreeLoopbackPort()) + "\n");
+    uint16_t webPort = testsupport::FreeLoopbackPort();
+    folder.Write("Data/config.ini",
+                 "[Proxy]\nproxyPort=" + std::to_string(port) + "\nwebPort=" + std::to_string(webPort) + "\n");
+    folder.Write("www/hello.html", "<p>hello</p>");
     folder.Write("Data/black_domains.txt", "blocked.example\n");
 
     pid_t pid = ::fork();
@@ -48,6 +61,7 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
         ::execl((folder / "Proxy").c_str(), "Proxy", nullptr);
         ::_exit(127);
     }
+    ChildGuard guard{pid};
     ASSERT_TRUE(testsupport::WaitFor(
         [&] {
             LoopbackClient probe;
@@ -59,6 +73,12 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
         browsers.push_back(std::make_unique<LoopbackClient>());
         ASSERT_TRUE(browsers.back()->Connect(port));
     }
+    LoopbackClient page;
+    EXPECT_TRUE(page.Connect(webPort) && page.SendAll("GET /hello.html HTTP/1.1\r\n\r\n"))
+        << "the local web server does not listen";
+    std::string answer = page.ReadUntilClosed(2000);
+    EXPECT_NE(answer.find("<p>hello</p>"), std::string::npos) << answer;
+
     LoopbackClient elsewhere;
     EXPECT_FALSE(elsewhere.Connect(port, "127.0.0.2")) << "the default listens beyond 127.0.0.1";
 
@@ -66,10 +86,7 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
     ::kill(pid, SIGTERM);
     int code = WaitExit(pid, 1000);
     auto took = std::chrono::steady_clock::now() - start;
-    if (code == -2) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
+    if (code != -2) guard.pid = -1;  // already reaped
     EXPECT_EQ(code, 0);
     EXPECT_LT(took, std::chrono::seconds(1));
     for (auto& b : browsers) EXPECT_TRUE(b->WaitClosed(500));

@@ -1,0 +1,141 @@
+// What ConnectUpstream costs per request for a remembered host, on loopback,
+// next to the bare timed connect and the base class's resolve-and-connect.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include <platform/Socket.h>
+
+#include "net/CSocketBase.h"
+#include "net/ConnectUpstream.h"
+
+namespace {
+
+// An origin on 127.0.0.1 that accepts and closes every connection.
+class Origin {
+public:
+    Origin() {
+        listen_ = platform::CreateTcpSocket().rc;
+        for (uint16_t port = 39100; port < 39200 && port_ == 0; ++port) {
+            if (platform::BindIPv4(listen_, "127.0.0.1", port).rc == 0) port_ = port;
+        }
+        platform::ListenOn(listen_, 4096);
+        acceptor_ = std::thread([this] {
+            for (;;) {
+                int c = platform::AcceptOn(listen_).rc;
+                if (c < 0) {
+                    if (stopping_) return;
+                    continue;
+                }
+                platform::CloseSocket(c);
+            }
+        });
+    }
+    ~Origin() {
+        stopping_ = true;
+        platform::ShutdownSocket(listen_);
+        acceptor_.join();
+        platform::CloseSocket(listen_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread acceptor_;
+};
+
+class NoResolver : public IHostResolver {
+public:
+    std::vector<uint32_t> Resolve(const std::string&) const override { return {}; }
+};
+
+uint32_t Loopback() {
+    auto a = platform::ResolveIPv4("127.0.0.1");
+    return a.empty() ? 0 : a[0];
+}
+
+std::string CacheFile() {
+    return (std::filesystem::temp_directory_path() / ("connect_upstream_bench_" + std::to_string(::getpid()) + ".dat"))
+        .string();
+}
+
+void BM_ConnectUpstreamRemembered(benchmark::State& state) {
+    Origin origin;
+    std::string file = CacheFile();
+    {
+        HostCache cache(file);
+        // Remembered with a generous time, so every request reuses the address.
+        cache.Store(HostRecord::Make(Loopback(), "origin.bench", 1000, cache.Now32()));
+        for (int i = 0; i < state.range(0); ++i)
+            cache.Store(HostRecord::Make(Loopback(), "host" + std::to_string(i) + ".bench", 1000, cache.Now32()));
+        NoResolver resolver;
+        UpstreamDialer dialer;
+        dialer.resolver = &resolver;
+        for (auto _ : state) {
+            int s = -1;
+            bool ok = ConnectUpstream(cache, dialer, s, "origin.bench", origin.port());
+            if (!ok || s < 0) {
+                state.SkipWithError("remembered connect failed");
+                break;
+            }
+            platform::CloseSocket(s);
+        }
+    }
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_ConnectUpstreamRemembered)->Arg(0)->Arg(10000)->MinTime(0.5)->UseRealTime();
+
+void BM_TimedConnectOnly(benchmark::State& state) {
+    Origin origin;
+    uint32_t address = Loopback();
+    for (auto _ : state) {
+        int s = -1;
+        if (TimedConnect(address, origin.port(), s) >= kConnectFailedMs) {
+            state.SkipWithError("connect failed");
+            break;
+        }
+        platform::CloseSocket(s);
+    }
+}
+BENCHMARK(BM_TimedConnectOnly)->MinTime(0.5)->UseRealTime();
+
+// The plain Connect of the socket base: a resolver call and a connect.
+void BM_BaseConnectNumericHost(benchmark::State& state) {
+    Origin origin;
+    CSocketBase base(0);
+    for (auto _ : state) {
+        int s = -1;
+        if (!base.Connect(s, "127.0.0.1", origin.port())) {
+            state.SkipWithError("connect failed");
+            break;
+        }
+        platform::CloseSocket(s);
+    }
+}
+BENCHMARK(BM_BaseConnectNumericHost)->MinTime(0.5)->UseRealTime();
+
+// The cache's share alone: one Lookup among many hosts.
+void BM_HostCacheLookup(benchmark::State& state) {
+    std::string file = CacheFile();
+    {
+        HostCache cache(file);
+        for (int i = 0; i < state.range(0); ++i)
+            cache.Store(HostRecord::Make(Loopback(), "host" + std::to_string(i) + ".bench", 5, cache.Now32()));
+        std::string host = "host" + std::to_string(state.range(0) / 2) + ".bench";
+        for (auto _ : state) benchmark::DoNotOptimize(cache.Lookup(host));
+    }
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_HostCacheLookup)->Arg(10)->Arg(10000);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,75 @@
+#include <cstddef>
+#include <vector>
+
+#include "core/Launcher.h"
+#include "platform/ProgramPath.h"
+#include "platform/Registry.h"
+
+namespace launcher {
+
+const char* const kAppContainerMappingsKey =
+    "SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppContainer\\Mappings";
+
+namespace {
+
+// Longest sub-key name the enumeration accepts.
+constexpr std::size_t kMaxKeyName = 255;
+
+// Runs the exemption commands one after the other. Their results are not
+// looked at; each is waited for (up to a limit) so that the clearing command
+// cannot remove exemptions added after it, and so no ended child is left
+// unreaped.
+class CommandRunner {
+public:
+    CommandRunner(const LauncherSettings& settings, const platform::WaitEvent& stop)
+        : settings_(settings), stop_(stop) {}
+
+    // Reaps what is still running, unless the program is ending.
+    ~CommandRunner() {
+        for (platform::ProcessId pid : stillRunning_) {
+            if (platform::WaitForProcessOrEvent(pid, stop_) != platform::ProcessWaitResult::Ended) break;
+            platform::WaitForChild(pid);
+        }
+    }
+
+    void Run(const std::string& program, const std::vector<std::string>& arguments) {
+        platform::ProcessId pid = platform::StartProgram(program, arguments);
+        if (pid == platform::kNoProcess) return;
+        if (platform::WaitForProcessOrEvent(pid, stop_, settings_.exemptionCommandLimitMs) ==
+            platform::ProcessWaitResult::Ended)
+            platform::WaitForChild(pid);
+        else
+            stillRunning_.push_back(pid);
+    }
+
+private:
+    const LauncherSettings& settings_;
+    const platform::WaitEvent& stop_;
+    std::vector<platform::ProcessId> stillRunning_;
+};
+
+}  // namespace
+
+void ExemptStoreApps(const LauncherSettings& settings, const platform::WaitEvent& stop) {
+    // Loopback isolation exists from 6.1 on; the check is on both numbers.
+    if (settings.version.major < 6 || settings.version.minor < 1) return;
+    if (stop.Wait(settings.exemptionDelayMs)) return;
+
+    CommandRunner runner(settings, stop);
+    runner.Run(settings.exemptionTool, {"LoopbackExempt", "-c"});
+
+    auto mappings = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser, kAppContainerMappingsKey);
+    if (!mappings) return;
+    const std::string tool = platform::JoinPath(settings.systemFolder, settings.exemptionTool);
+    const std::size_t count = mappings->SubKeyCount();
+    for (std::size_t index = 0; index < count; ++index) {
+        // Each sub-key is named by an AppContainer's security identifier.
+        auto sid = mappings->SubKeyName(index);
+        if (!sid || sid->size() > kMaxKeyName) continue;
+        if (stop.IsSet()) return;
+        runner.Run(tool, {"LoopbackExempt", "-a", "-p=" + *sid});
+        if (stop.Wait(settings.exemptionPauseMs)) return;
+    }
+}
+
+}  // namespace launcher

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace platform {
+
+// A message as one program sends it to another program's window.
+struct WindowMessage {
+    uint32_t message = 0;
+    uint64_t wParam = 0;
+    int64_t lParam = 0;
+};
+
+// True when a window with exactly this title exists and accepts messages.
+bool FindWindowByTitle(const std::string& title);
+
+// Sends a message to the window with this title and waits until the
+// receiver has handled it. False when there is no such window or the
+// receiver went away before answering. timeoutMs < 0 waits without limit.
+bool SendMessageToWindow(const std::string& title, const WindowMessage& message, int timeoutMs = -1);
+
+// A window of this program that other programs find by its title. Each
+// message is handed to the handler on the window's own thread, one at a
+// time; the sender is released when the handler returns.
+class MessageWindow {
+public:
+    using Handler = std::function<void(const WindowMessage&)>;
+
+    MessageWindow(std::string title, Handler handler);
+    ~MessageWindow();  // stops receiving and joins the window's thread
+    MessageWindow(const MessageWindow&) = delete;
+    MessageWindow& operator=(const MessageWindow&) = delete;
+
+    // False when the title is taken by a live window or the window cannot
+    // be created.
+    bool Open();
+    void Close();
+    bool isOpen() const { return listenFd_ >= 0; }
+
+private:
+    void Serve();
+
+    std::string title_;
+    std::string path_;
+    Handler handler_;
+    int listenFd_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::thread thread_;
+};
+
+}  // namespace platform

@@ -1,0 +1,178 @@
+#include "http/InflateGzip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+// How the whole-buffer form stays identical to the byte-at-a-time loop.
+//
+// zlib's slow path pulls input bytes lazily and writes output bytes one by
+// one, so decoding is a fixed sequence of events: pulls (P), writes (W), and
+// stored-block copies (C, a pull and a write at once). A call given one byte
+// of each runs events until it would need a second byte of either kind. The
+// loop stops between calls: after the call holding the capacity-th write or
+// the last pull. What exactly it produces there depends on how the calls cut
+// the event sequence, so near those two ends we must run the very same loop.
+//
+// Away from the ends a whole-buffer call visits the same states at code
+// boundaries (inflate_fast hands back whole unused bytes). A whole-buffer call
+// limited to L output bytes stops just before write L+1. That point also
+// begins a call of the byte loop when the next event is the continuation of
+// a match that has already written a byte (two writes in a row), or a stored
+// copy (which always needs a fresh call). inflateMark tells us both: its low
+// 16 bits are the bytes already written of the current match, or the bytes
+// left of a stored block. From such a point the byte loop is run to the end.
+//
+// When the first whole-buffer pass ends cleanly (end of the member, or an
+// error well before both ends) its result is already the loop's result.
+
+namespace {
+
+constexpr int kWindowBits = 31;  // the largest window, gzip wrapper only
+constexpr const char* kZlibVersion = "1.2.11";
+
+struct Stream {
+    z_stream z{};
+    bool open = false;
+
+    bool Open(const char* input, char* output) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
+        z.avail_in = 0;
+        z.next_out = reinterpret_cast<Bytef*>(output);
+        z.avail_out = 0;
+        open = inflateInit2_(&z, kWindowBits, kZlibVersion, static_cast<int>(sizeof(z_stream))) == Z_OK;
+        return open;
+    }
+    // Ends the stream; false when zlib reports a failure.
+    bool Close() {
+        if (!open) return true;
+        open = false;
+        return inflateEnd(&z) == Z_OK;
+    }
+    ~Stream() { Close(); }
+};
+
+enum class LoopEnd { Success, Failure };
+
+// The byte-at-a-time loop, continued from whatever state the stream is in.
+LoopEnd RunBytewise(z_stream& z, unsigned inputLength, unsigned capacity) {
+    while (z.total_out < capacity && z.total_in < inputLength) {
+        z.avail_in = 1;
+        z.avail_out = 1;
+        int r = inflate(&z, Z_NO_FLUSH);
+        if (r == Z_STREAM_END) break;
+        if (r != Z_OK) return LoopEnd::Failure;
+    }
+    return LoopEnd::Success;
+}
+
+int Finish(Stream& s, LoopEnd end, unsigned* outputLength) {
+    bool closed = s.Close();
+    if (end == LoopEnd::Failure || !closed) return -1;
+    *outputLength = static_cast<unsigned>(s.z.total_out);
+    return 0;
+}
+
+// One whole-buffer call handing zlib the given amounts from where the stream stands.
+int Bulk(z_stream& z, unsigned inputAvailable, unsigned outputAvailable) {
+    z.avail_in = inputAvailable;
+    z.avail_out = outputAvailable;
+    int r = inflate(&z, Z_NO_FLUSH);
+    z.avail_in = 0;
+    z.avail_out = 0;
+    return r;
+}
+
+bool AtCallBoundary(z_stream& z) { return (inflateMark(&z) & 0xFFFF) != 0; }
+
+enum class Step { Finished, NoBoundary };
+
+bool IsError(int r) { return r != Z_OK && r != Z_BUF_ERROR; }
+
+// From a state clear of both ends (the last input byte not pulled, write
+// number `capacity` not made), steps one write at a time to a point where a
+// byte-loop call begins and runs the loop from there. NoBoundary (stream
+// unusable) when no such point comes before the ends.
+Step FinishExactly(z_stream& z, unsigned inputLength, unsigned capacity, LoopEnd& end) {
+    const unsigned inputLimit = inputLength - 1;
+    const unsigned outputLimit = capacity - 1;
+    constexpr int kSteps = 512;
+    for (int step = 0; !AtCallBoundary(z); ++step) {
+        if (step == kSteps || z.total_out >= outputLimit) return Step::NoBoundary;
+        uLong before = z.total_in + z.total_out;
+        int r = Bulk(z, inputLimit - static_cast<unsigned>(z.total_in), 1);
+        if (r == Z_STREAM_END || IsError(r)) {  // met before both ends: the loop meets it too
+            end = r == Z_STREAM_END ? LoopEnd::Success : LoopEnd::Failure;
+            return Step::Finished;
+        }
+        if (z.total_in + z.total_out == before) return Step::NoBoundary;  // blocked at an end
+    }
+    end = RunBytewise(z, inputLength, capacity);
+    return Step::Finished;
+}
+
+// Decodes whole-buffer up to `target` output bytes, clear of both ends, then
+// finishes exactly. From the start (target 0) every point is a call boundary.
+Step FromTarget(Stream& s, const char* input, unsigned inputLength, char* output, unsigned capacity, unsigned target,
+                LoopEnd& end) {
+    if (!s.Open(input, output)) {
+        end = LoopEnd::Failure;
+        return Step::Finished;
+    }
+    if (target == 0) {
+        end = RunBytewise(s.z, inputLength, capacity);
+        return Step::Finished;
+    }
+    int r = Bulk(s.z, inputLength - 1, std::min(target, capacity - 1));
+    if (r == Z_STREAM_END || IsError(r)) {
+        end = r == Z_STREAM_END ? LoopEnd::Success : LoopEnd::Failure;
+        return Step::Finished;
+    }
+    return FinishExactly(s.z, inputLength, capacity, end);
+}
+
+constexpr unsigned kTailMargin = 4096;
+
+}  // namespace
+
+int InflateGzipBytewise(const char* input, unsigned inputLength, char* output, unsigned* outputLength) {
+    Stream s;
+    if (!s.Open(input, output)) return -1;
+    return Finish(s, RunBytewise(s.z, inputLength, *outputLength), outputLength);
+}
+
+int InflateGzip(const char* input, unsigned inputLength, char* output, unsigned* outputLength) {
+    const unsigned capacity = *outputLength;
+    uLong firstOut = 0;
+    {
+        Stream s;
+        if (!s.Open(input, output)) return -1;
+        if (inputLength == 0 || capacity == 0) return Finish(s, LoopEnd::Success, outputLength);
+        // Whole-buffer, holding back the last stretch of the capacity.
+        const unsigned firstLimit = capacity > kTailMargin ? capacity - kTailMargin : capacity;
+        int r = Bulk(s.z, inputLength, firstLimit);
+        if (r == Z_STREAM_END) return Finish(s, LoopEnd::Success, outputLength);
+        const bool beforeEnds = s.z.total_out < capacity && s.z.total_in < inputLength;
+        if (IsError(r)) {
+            if (beforeEnds) return Finish(s, LoopEnd::Failure, outputLength);
+        } else if (firstLimit < capacity && s.z.total_out == firstLimit && s.z.total_in < inputLength) {
+            // Stopped by the held-back capacity, clear of both ends (a bomb, or a
+            // page just under the bound): finish here without a second pass.
+            LoopEnd end = LoopEnd::Success;
+            if (FinishExactly(s.z, inputLength, capacity, end) == Step::Finished) return Finish(s, end, outputLength);
+        }
+        firstOut = s.z.total_out;
+    }
+    // The first pass ended at the end of the input, or at an error right at an
+    // end, or found no call boundary in time: decode again up to a point further
+    // back and finish exactly from there.
+    uLong margin = kTailMargin;
+    for (;;) {
+        unsigned target = firstOut > margin ? static_cast<unsigned>(firstOut - margin) : 0;
+        Stream s;
+        LoopEnd end = LoopEnd::Success;
+        if (FromTarget(s, input, inputLength, output, capacity, target, end) == Step::Finished)
+            return Finish(s, end, outputLength);
+        margin *= 8;
+    }
+}

@@ -1,0 +1,44 @@
+#include "net/TimedConnect.h"
+
+#include <platform/Socket.h>
+#include <platform/Tick.h>
+
+bool PendingConnects::Begin(int socket) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (aborted_) return false;
+    sockets_.insert(socket);
+    return true;
+}
+
+void PendingConnects::End(int socket) {
+    std::lock_guard<std::mutex> g(lock_);
+    sockets_.erase(socket);
+}
+
+void PendingConnects::AbortAll() {
+    std::lock_guard<std::mutex> g(lock_);
+    aborted_ = true;
+    // Under the lock: End cannot run, so none of these has been closed yet.
+    for (int s : sockets_) platform::ShutdownSocket(s);
+}
+
+bool PendingConnects::Aborted() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return aborted_;
+}
+
+int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, int& socket, PendingConnects* pending) {
+    socket = platform::CreateTcpSocket().rc;
+    if (socket < 0) {
+        socket = platform::kInvalidSocket;
+        return kConnectFailedMs;
+    }
+    if (pending && !pending->Begin(socket)) return kConnectFailedMs;
+    uint64_t before = platform::TickCount();
+    bool connected = platform::ConnectIPv4(socket, addressNetworkOrder, port).rc == 0;
+    uint64_t took = platform::TickCount() - before;
+    if (pending) pending->End(socket);
+    if (!connected) return kConnectFailedMs;
+    // The platform's own connect time-out ends a connect long before this.
+    return took < static_cast<uint64_t>(kConnectFailedMs) ? static_cast<int>(took) : kConnectFailedMs;
+}

@@ -1,0 +1,387 @@
+#include "net/ConnectUpstream.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <platform/Socket.h>
+
+#include "net/CLocalProxy.h"
+#include "support/LoopbackClient.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+uint32_t Ip(const char* dotted) {
+    in_addr a{};
+    inet_pton(AF_INET, dotted, &a);
+    return a.s_addr;
+}
+
+// A listening socket on one loopback address whose waits all have deadlines.
+class Listener {
+public:
+    Listener(const char* address, uint16_t port, int backlog = 16) : address_(Ip(address)) {
+        fd_ = platform::CreateTcpSocket().rc;
+        if (platform::BindIPv4(fd_, address, port).rc != 0 || platform::ListenOn(fd_, backlog).rc != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~Listener() {
+        for (int c : accepted_) ::close(c);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    uint16_t port() const { return port_; }
+    uint32_t address() const { return address_; }
+    void CloseNow() {
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+    // One pending connection, or -1 when none arrives in time.
+    int AcceptWithin(int ms) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, ms) != 1) return -1;
+        int c = ::accept(fd_, nullptr, nullptr);
+        if (c >= 0) accepted_.push_back(c);
+        return c;
+    }
+
+    // What each connection made so far carried until its peer closed it. A
+    // connect that returned has its connection queued here already.
+    std::vector<std::string> DrainConnections() {
+        std::vector<std::string> out;
+        for (int c; (c = AcceptWithin(20)) >= 0;) out.push_back(ReadUntilClosed(c));
+        return out;
+    }
+
+private:
+    static std::string ReadUntilClosed(int c) {
+        std::string data;
+        char buf[256];
+        for (;;) {
+            pollfd p{c, POLLIN, 0};
+            if (::poll(&p, 1, 2000) != 1) return data + "<timeout>";
+            ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (n <= 0) return data;
+            data.append(buf, static_cast<size_t>(n));
+        }
+    }
+
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    uint32_t address_;
+    std::vector<int> accepted_;
+};
+
+// Listeners on several loopback addresses sharing one port, as the addresses
+// of one host do.
+std::vector<std::unique_ptr<Listener>> ListenersOnOnePort(const std::vector<const char*>& addresses,
+                                                          int backlog = 16) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::vector<std::unique_ptr<Listener>> out;
+        out.push_back(std::make_unique<Listener>(addresses[0], 0, backlog));
+        if (!out[0]->ok()) continue;
+        for (size_t i = 1; i < addresses.size(); ++i) out.push_back(std::make_unique<Listener>(addresses[i], out[0]->port(), backlog));
+        bool all = true;
+        for (auto& l : out) all = all && l->ok();
+        if (all) return out;
+    }
+    return {};
+}
+
+class FakeResolver : public IHostResolver {
+public:
+    std::map<std::string, std::vector<uint32_t>> names;
+    mutable std::atomic<int> calls{0};
+    std::vector<uint32_t> Resolve(const std::string& host) const override {
+        ++calls;
+        auto it = names.find(host);
+        return it == names.end() ? std::vector<uint32_t>{} : it->second;
+    }
+};
+
+// Connects for real and reports the scripted time for an address; records
+// the order of the connects.
+struct ScriptedTiming {
+    std::map<uint32_t, int> ms;
+    std::vector<uint32_t> calls;
+    int operator()(uint32_t address, uint16_t port, int& socket, PendingConnects* pending) {
+        calls.push_back(address);
+        int real = TimedConnect(address, port, socket, pending);
+        if (real >= kConnectFailedMs) return real;
+        auto it = ms.find(address);
+        return it == ms.end() ? real : it->second;
+    }
+};
+
+class ConnectUpstreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listeners = ListenersOnOnePort({"127.0.0.2", "127.0.0.3", "127.0.0.4"});
+        ASSERT_EQ(listeners.size(), 3u);
+        port = listeners[0]->port();
+        dialer.resolver = &resolver;
+        dialer.timedConnect = std::ref(timing);
+        resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3"), Ip("127.0.0.4")};
+    }
+    void TearDown() override { platform::CloseSocket(socket); }
+
+    // Marks the chosen connection, closes it, and reports what each listener saw.
+    std::vector<std::vector<std::string>> Seen() {
+        if (socket >= 0) platform::SendSome(socket, "chosen", 6);
+        platform::CloseSocket(socket);
+        socket = -1;
+        std::vector<std::vector<std::string>> out;
+        for (auto& l : listeners) out.push_back(l->DrainConnections());
+        return out;
+    }
+
+    testsupport::TempFolder folder;
+    HostCache cache{folder / "host.dat"};
+    FakeResolver resolver;
+    ScriptedTiming timing;
+    UpstreamDialer dialer;
+    std::vector<std::unique_ptr<Listener>> listeners;
+    uint16_t port = 0;
+    int socket = -1;
+    using Seen_t = std::vector<std::vector<std::string>>;
+};
+
+TEST_F(ConnectUpstreamTest, KeepsFastestOfAllAddressesAndRemembersIt) {
+    timing.ms = {{Ip("127.0.0.2"), 40}, {Ip("127.0.0.3"), 5}, {Ip("127.0.0.4"), 20}};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(timing.calls, (std::vector<uint32_t>{Ip("127.0.0.2"), Ip("127.0.0.3"), Ip("127.0.0.4")}));
+    auto remembered = cache.Find("origin.test");
+    ASSERT_TRUE(remembered);
+    EXPECT_EQ(remembered->address, Ip("127.0.0.3"));
+    EXPECT_EQ(remembered->connectMs, 5);
+    // Every address was connected once; only the fastest stays open.
+    EXPECT_EQ(Seen(), (Seen_t{{""}, {"chosen"}, {""}}));
+}
+
+TEST_F(ConnectUpstreamTest, ReusesRememberedAddressUpTo30MsSlower) {
+    for (int ms : {0, 40, 70}) {
+        SCOPED_TRACE(ms);
+        cache.Store(HostRecord::Make(Ip("127.0.0.4"), "origin.test", 40, cache.Now32()));
+        timing.ms = {{Ip("127.0.0.4"), ms}};
+        timing.calls.clear();
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+        EXPECT_EQ(resolver.calls, 0);
+        EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ip("127.0.0.4")});
+        EXPECT_EQ(cache.Find("origin.test")->connectMs, 40);  // a reuse stores nothing
+        EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
+    }
+}
+
+TEST_F(ConnectUpstreamTest, ResolvesAnewWhen31MsSlower) {
+    cache.Store(HostRecord::Make(Ip("127.0.0.4"), "origin.test", 40, cache.Now32()));
+    timing.ms = {{Ip("127.0.0.2"), 60}, {Ip("127.0.0.3"), 8}, {Ip("127.0.0.4"), 71}};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 1);
+    EXPECT_EQ(timing.calls.size(), 4u);
+    EXPECT_EQ(cache.Find("origin.test")->address, Ip("127.0.0.3"));
+    EXPECT_EQ(cache.Find("origin.test")->connectMs, 8);
+    // The slow remembered connection and the other fresh ones are all closed.
+    EXPECT_EQ(Seen(), (Seen_t{{""}, {"chosen"}, {"", ""}}));
+}
+
+TEST_F(ConnectUpstreamTest, SlowRememberedConnectionIsFallbackWhenNothingElseConnects) {
+    cache.Store(HostRecord::Make(Ip("127.0.0.4"), "origin.test", 40, cache.Now32()));
+    timing.ms = {{Ip("127.0.0.4"), 500}};
+    resolver.names["origin.test"] = {Ip("127.0.0.9")};  // nobody listens there
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(cache.Find("origin.test")->connectMs, 40);
+    EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
+
+    // Resolution failing keeps it too, though the answer is false.
+    resolver.names.erase("origin.test");
+    EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
+}
+
+TEST_F(ConnectUpstreamTest, FailedRememberedAddressIsReplaced) {
+    cache.Store(HostRecord::Make(Ip("127.0.0.5"), "origin.test", 1, cache.Now32()));  // nobody listens there
+    resolver.names["origin.test"] = {Ip("127.0.0.3")};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(cache.Find("origin.test")->address, Ip("127.0.0.3"));
+    EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+}
+
+TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
+    resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3")};
+    timing.ms = {{Ip("127.0.0.2"), 9000}, {Ip("127.0.0.3"), 9500}};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(socket, -1);
+    EXPECT_FALSE(cache.Find("origin.test"));
+    EXPECT_EQ(Seen(), (Seen_t{{""}, {""}, {}}));
+
+    timing.ms = {{Ip("127.0.0.2"), 8999}, {Ip("127.0.0.3"), 9000}};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(cache.Find("origin.test")->connectMs, 8999);
+    EXPECT_EQ(Seen(), (Seen_t{{"chosen"}, {""}, {}}));
+}
+
+TEST_F(ConnectUpstreamTest, UnresolvableOrUnreachableHost) {
+    EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "unknown.test", port));
+    EXPECT_EQ(socket, -1);
+    EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, nullptr, port));
+    EXPECT_EQ(socket, -1);
+
+    resolver.names["down.test"] = {Ip("127.0.0.9")};
+    EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "down.test", port));
+    EXPECT_EQ(socket, -1);
+    EXPECT_FALSE(cache.Find("down.test"));
+}
+
+// A real slow connect: the address's accept queue is full, so its handshake
+// waits for the client's retransmitted SYN (about a second), while the bound
+// is lowered to keep the test short.
+TEST(ConnectUpstreamSlow, RealSlowConnectIsNotChosen) {
+    auto listeners = ListenersOnOnePort({"127.0.0.5", "127.0.0.6"}, 0);
+    ASSERT_EQ(listeners.size(), 2u);
+    Listener& slow = *listeners[0];
+    uint16_t port = slow.port();
+    int filler = -1;
+    ASSERT_LT(TimedConnect(slow.address(), port, filler), kConnectFailedMs);  // fills the queue
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        slow.AcceptWithin(2000);  // makes room: the retried SYN then succeeds
+    });
+
+    testsupport::TempFolder folder;
+    HostCache cache(folder / "host.dat");
+    FakeResolver resolver;
+    resolver.names["slow.test"] = {slow.address(), listeners[1]->address()};
+    std::map<uint32_t, int> measured;
+    UpstreamDialer dialer;
+    dialer.resolver = &resolver;
+    dialer.chooseBelowMs = 300;
+    dialer.timedConnect = [&](uint32_t a, uint16_t p, int& s, PendingConnects*) {
+        return measured[a] = TimedConnect(a, p, s);
+    };
+    int socket = -1;
+    EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "slow.test", port));
+    release.join();
+    platform::CloseSocket(filler);
+
+    EXPECT_GE(measured[slow.address()], 300);
+    EXPECT_LT(measured[slow.address()], kConnectFailedMs);
+    auto remembered = cache.Find("slow.test");
+    ASSERT_TRUE(remembered);
+    EXPECT_EQ(remembered->address, listeners[1]->address());
+    EXPECT_LT(remembered->connectMs, 300);
+    platform::CloseSocket(socket);
+}
+
+// Several workers connecting to the same host at once each get a connection;
+// the cache ends with one of their results.
+TEST(ConnectUpstreamConcurrency, ManyWorkersOneHost) {
+    auto listeners = ListenersOnOnePort({"127.0.0.2", "127.0.0.3"}, 256);
+    ASSERT_EQ(listeners.size(), 2u);
+    uint16_t port = listeners[0]->port();
+    testsupport::TempFolder folder;
+    HostCache cache(folder / "host.dat");
+    FakeResolver resolver;
+    resolver.names["shared.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3")};
+    UpstreamDialer dialer;
+    dialer.resolver = &resolver;
+
+    std::atomic<int> connected{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                int s = -1;
+                if (ConnectUpstream(cache, dialer, s, "shared.test", port) && s >= 0) ++connected;
+                platform::CloseSocket(s);
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(connected.load(), 40);
+    auto remembered = cache.Find("shared.test");
+    ASSERT_TRUE(remembered);
+    EXPECT_TRUE(remembered->address == Ip("127.0.0.2") || remembered->address == Ip("127.0.0.3"));
+}
+
+// A connect that waits on a full accept queue returns only when aborted (its
+// SYN is retried after a second, and then fails again).
+TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
+    testsupport::TempFolder folder(true);
+    auto listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
+    ASSERT_EQ(listeners.size(), 1u);
+    Listener& busy = *listeners[0];
+    int filler = -1;
+    ASSERT_LT(TimedConnect(busy.address(), busy.port(), filler), kConnectFailedMs);
+
+    FakeResolver resolver;
+    resolver.names["busy.test"] = {busy.address(), busy.address()};
+    CLocalProxy proxy(0);
+    proxy.dialer.resolver = &resolver;
+    std::atomic<bool> returned{false};
+    int s = -2;
+    bool answer = false;
+    std::thread worker([&] {
+        answer = proxy.Connect(s, "busy.test", busy.port());
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(returned.load());  // still waiting on the full queue
+    proxy.Stop();
+    // Before the SYN is even retried.
+    EXPECT_TRUE(testsupport::WaitFor([&] { return returned.load(); }, 800));
+    while (!returned) busy.AcceptWithin(50);  // frees the queue so a failing test still ends
+    worker.join();
+    EXPECT_TRUE(answer);
+    EXPECT_EQ(s, -1);
+    EXPECT_FALSE(proxy.hostCache.Find("busy.test"));
+
+    // After the stop nothing connects, not even a free address.
+    Listener open("127.0.0.3", 0);
+    resolver.names["open.test"] = {open.address()};
+    EXPECT_TRUE(proxy.Connect(s, "open.test", open.port()));
+    EXPECT_EQ(s, -1);
+    platform::CloseSocket(filler);
+}
+
+// The listener's own Connect goes through its host cache and its resolver.
+TEST(ConnectUpstreamListener, ConnectUsesHostCacheAndResolver) {
+    testsupport::TempFolder folder(true);
+    Listener origin("127.0.0.3", 0);
+    ASSERT_TRUE(origin.ok());
+    FakeResolver resolver;
+    resolver.names["origin.test"] = {Ip("127.0.0.3")};
+    CLocalProxy proxy(0);
+    proxy.dialer.resolver = &resolver;
+
+    int s = -1;
+    ASSERT_TRUE(proxy.Connect(s, "origin.test", origin.port()));
+    ASSERT_GE(s, 0);
+    platform::CloseSocket(s);
+    EXPECT_EQ(proxy.hostCache.Find("origin.test")->address, Ip("127.0.0.3"));
+    EXPECT_FALSE(proxy.Connect(s, "nowhere.test", origin.port()));
+    EXPECT_EQ(resolver.calls, 2);  // the system resolver was never asked
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// List files and whole-file texts: what a file on disk loads into, and what
+// an edit stores.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "SievekitTestFiles.h"
+#include "sievekit/CMyFile.h"
+#include "sievekit/CMyList.h"
+#include "sievekit/IDomain.h"
+#include "support/TempFolder.h"
+
+using testsupport::TempFolder;
+
+TEST(ListFileLoading, KeepsEveryNonEmptyLineAsWritten) {
+    TempFolder dir(true);
+    // BOM, CR LF and LF mixed, a blank line, a line of a lone CR, a comment,
+    // a duplicate, surrounding blanks, Chinese text and no final newline.
+    dir.Write("Data/tips.txt",
+              "\xEF\xBB\xBF" "alpha\r\n\r\n# note\r\nbeta\n\r\nalpha\n  spaced  \n\xE4\xB8\xAD\xE6\x96\x87\r\nlast");
+    CMyList list("Data/tips.txt", 0, 99, 2, 0);
+
+    std::set<std::wstring> expected{L"alpha", L"# note", L"beta", L"  spaced  ", L"中文", L"last"};
+    EXPECT_EQ(list.GetList(), expected);
+    EXPECT_EQ(list.size(), 6u);
+    EXPECT_TRUE(list.Exists(L"中文"));
+    EXPECT_TRUE(list.Exists(sievetest::kGbkZhongWen.c_str()));  // narrow lookups are code page 936
+    EXPECT_FALSE(list.Exists("ALPHA"));                         // entries are exact
+    EXPECT_FALSE(list.Exists(L"alpha\r"));
+}
+
+TEST(ListFileLoading, MissingFileGivesNoEntriesAndReloadForgetsDeletedFile) {
+    TempFolder dir(true);
+    CMyList missing("Data/none.txt");
+    EXPECT_EQ(missing.size(), 0u);
+    EXPECT_TRUE(missing.GetList().empty());
+
+    dir.Write("Data/list.txt", "one\ntwo\n");
+    CMyList list("Data/list.txt");
+    ASSERT_EQ(list.size(), 2u);
+    std::filesystem::remove(dir / "Data/list.txt");
+    EXPECT_FALSE(list.ReloadData());
+    EXPECT_EQ(list.size(), 0u);
+}
+
+TEST(ListFileLoading, BackslashPathsResolveInTheDataFolder) {
+    TempFolder dir(true);
+    dir.Write("Data/jiese_tips.txt", "tip one\n");
+    CMyList list("Data\\jiese_tips.txt");
+    EXPECT_EQ(list.GetList(), std::set<std::wstring>{L"tip one"});
+    CMyFile file("Data\\jiese_tips.txt", 0, 0);
+    EXPECT_EQ(file.getContent(), L"tip one\n");
+}
+
+TEST(ListFileSaving, RefusedWhileReadOnlyAndFileUntouched) {
+    TempFolder dir(true);
+    const std::string original = "# mine\r\nbad.example\r\n";
+    dir.Write("Data/user_black.txt", original);
+    CUserBlackDomain list;
+    EXPECT_FALSE(list.add(L"other.example"));  // loaded lists start read-only
+    EXPECT_FALSE(list.Save());
+    EXPECT_EQ(dir.Read("Data/user_black.txt"), original);
+}
+
+TEST(ListFileSaving, EditSequenceAddsToTheCurrentStoredContent) {
+    TempFolder dir(true);
+    dir.Write("Data/user_black.txt", "# mine\nbad.example\n");
+    CUserBlackDomain editor;  // loaded before another program changes the file
+    dir.Write("Data/user_black.txt", "\xEF\xBB\xBF# mine\r\nbad.example\r\nlater.example\r\n");
+
+    editor.Readonly(0);
+    ASSERT_TRUE(editor.ReloadData());
+    EXPECT_TRUE(editor.add(L"Evil.Example"));
+    EXPECT_FALSE(editor.add(L"evil.example"));  // already there once normalised
+    EXPECT_FALSE(editor.add(L""));
+    ASSERT_TRUE(editor.Save());
+
+    CUserBlackDomain reader;
+    EXPECT_EQ(reader.GetList(),
+              (std::set<std::wstring>{L"# mine", L"bad.example", L"later.example", L"evil.example"}));
+    EXPECT_TRUE(reader.MatchesHost("www.evil.example"));
+    EXPECT_TRUE(reader.MatchesHost("later.example"));
+    // The replacement went through a temporary file that is gone now.
+    EXPECT_EQ(sievetest::FolderEntries(dir / "Data"), std::vector<std::string>{"user_black.txt"});
+}
+
+TEST(ListFileSaving, ChineseEntriesSurviveTheRoundTrip) {
+    TempFolder dir(true);
+    dir.Write("Data/manual_image.txt", "");
+    CManualFilterImage list;
+    list.Readonly(0);
+    ASSERT_TRUE(list.add(L"/图片/横幅"));
+    ASSERT_TRUE(list.Save());
+    EXPECT_EQ(dir.Read("Data/manual_image.txt"), "/\xE5\x9B\xBE\xE7\x89\x87/\xE6\xA8\xAA\xE5\xB9\x85\n");
+    CManualFilterImage again;
+    EXPECT_EQ(again.GetList(), std::set<std::wstring>{L"/图片/横幅"});
+}
+
+TEST(ListFileSaving, FailedSaveKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    TempFolder dir(true);
+    dir.Write("Data/user_white.txt/keep", "a folder stands where the list should be");
+    CUserWhiteDomain list;
+    list.Readonly(0);
+    ASSERT_TRUE(list.add(L"good.example"));
+    EXPECT_FALSE(list.Save());
+    EXPECT_EQ(sievetest::FolderEntries(dir / "Data"), std::vector<std::string>{"user_white.txt"});
+    EXPECT_EQ(dir.Read("Data/user_white.txt/keep"), "a folder stands where the list should be");
+
+    TempFolder noDataFolder(true);
+    CUserWhiteDomain orphan;
+    orphan.Readonly(0);
+    ASSERT_TRUE(orphan.add(L"good.example"));
+    EXPECT_FALSE(orphan.Save());
+}
+
+TEST(WholeFile, ContentAsWideTextWithoutTheByteOrderMark) {
+    TempFolder dir(true);
+    dir.Write("Data/Control.html", "\xEF\xBB\xBF<b>\xE4\xB8\xAD</b>\r\n<i>x</i>");
+    CMyFile file("Data/Control.html", 0, 0);
+    EXPECT_EQ(file.getContent(), L"<b>中</b>\r\n<i>x</i>");
+    dir.Write("Data/Control.html", "changed");
+    EXPECT_EQ(file.getContent(), L"changed");
+    EXPECT_EQ(CMyFile("Data/none.html", 0, 0).getContent(), L"");
+}

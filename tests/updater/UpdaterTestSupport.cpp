@@ -1,0 +1,55 @@
+#include "UpdaterTestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "DataUpgrade.h"
+#include "platform/Process.h"
+
+namespace updatertest {
+
+std::string MakeArchive(const std::map<std::string, std::string>& files) {
+    testsupport::TempFolder staging;
+    std::vector<std::string> arguments{"a", "-bso0", "-bsp0", staging / "out.7z"};
+    for (const auto& [name, content] : files) {
+        staging.Write("in/" + name, content);
+        arguments.push_back(name);
+    }
+    const std::string sevenZip = updater::FindSevenZip();
+    if (sevenZip.empty()) return {};
+    const auto pid = platform::StartProgram(sevenZip, arguments, staging / "in");
+    if (platform::WaitForChild(pid) != 0) return {};
+    return staging.Read("out.7z");
+}
+
+void WriteUpdateConfig(const testsupport::TempFolder& folder, const HttpFixture& server) {
+    folder.Write("Data/config.ini", "[Proxy]\nproxyPort=8080\n\n[Update]\nserver = " + server.base() +
+                                        "/\nwebsite=" + server.base() + "/site\n");
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        ::setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace updatertest

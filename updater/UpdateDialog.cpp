@@ -1,0 +1,149 @@
+#include "UpdateDialog.h"
+
+#include "DataUpgrade.h"
+#include "platform/Download.h"
+#include "platform/MessageBox.h"
+#include "platform/OpenUrl.h"
+#include "platform/Process.h"
+#include "platform/WindowMessage.h"
+
+namespace updater {
+
+namespace {
+
+constexpr const char* kDialogTitle = "Morvane 在线升级";
+constexpr const char* kNoticeCaption = "提示";
+constexpr const char* kDownloadErrorText = "下载发生错误!";
+constexpr const char* kCheckErrorMessage =
+    "\r\n\r\n检测新版本发生错误,请稍候再试。\r\n\r\n关注更新页面,随时发现更新版本。\r\n\r\n";
+constexpr const char* kUpToDateMessage =
+    "\r\n\r\n您使用的是最新版本的Morvane，当前没有更新需要安装。\r\n\r\n关注更新页面,随时发现更新版本。\r\n\r\n";
+
+std::string Link(const std::string& address, const std::string& label) {
+    return "<a href=\"" + address + "\">" + label + "</a>";
+}
+
+}  // namespace
+
+void CBindCallback::OnProgress(uint64_t progress, uint64_t progressMax) const {
+    dialog->SetProgressRange(kProgressBar, progressMax);
+    dialog->SetProgressPos(kProgressBar, progress);
+}
+
+UpdateDialog::UpdateDialog(const UpdateSettings& settings, const CommandLine& commandLine, const Console& console)
+    : settings_(settings), commandLine_(commandLine), dialog_(console.inputFd, console.out, console.err) {
+    dialog_.SetTitle(kDialogTitle);
+    dialog_.AddText(kDownloadingText, "正在下载更新……", false);
+    dialog_.AddProgress(kProgressBar, false);
+    dialog_.AddText(kLinkText, Link(settings_.website + "/soft_update", "查看最新版本说明"));
+    dialog_.AddButton(kButtonInstall, "安  装");
+}
+
+UpdateDialog::~UpdateDialog() { JoinInstaller(); }
+
+void UpdateDialog::JoinInstaller() {
+    if (installer_.joinable()) installer_.join();
+}
+
+std::string UpdateDialog::UpdatePageLink() const {
+    const std::string page = settings_.website + "/soft_update";
+    return Link(page, page);
+}
+
+bool UpdateDialog::InitDialog() {
+    const UpdateCheckResult result = CheckForUpdate(settings_, commandLine_.installedVersion, release_);
+    switch (result) {
+        case UpdateCheckResult::NewRelease:
+            dialog_.SetText(kLinkText, "有更新版本!\r\n\r\n最新版本:" + release_.version + "  更新日期:" + release_.date +
+                                           "\r\n\r\n查看新版本更新内容详细。请点击下面网址：\r\n\r\n" +
+                                           UpdatePageLink());
+            updateAvailable_ = true;
+            dialog_.Show();  // also when hidden
+            return true;
+        case UpdateCheckResult::Error:
+        case UpdateCheckResult::UpToDate:
+            if (commandLine_.hidden) return false;
+            dialog_.SetText(kLinkText, "当前版本:" + commandLine_.installedVersion +
+                                           (result == UpdateCheckResult::Error ? kCheckErrorMessage : kUpToDateMessage) +
+                                           UpdatePageLink());
+            dialog_.SetText(kButtonInstall, "确定");
+            return true;
+    }
+    return false;
+}
+
+void UpdateDialog::StartInstall() {
+    installing_ = true;
+    dialog_.EnableButton(kButtonInstall, false);
+    dialog_.SetText(kButtonInstall, "安装中……");
+    dialog_.ShowControl(kDownloadingText, true);
+    dialog_.ShowControl(kProgressBar, true);
+    JoinInstaller();  // a thread from an earlier, failed attempt has ended
+    installer_ = std::thread([this] { InstallerThread(); });
+}
+
+void UpdateDialog::InstallerThread() {
+    const CBindCallback callback{&dialog_};
+    const bool downloaded = platform::DownloadToFile(
+        release_.url, kInstallerFile, [&callback](uint64_t total, uint64_t soFar) { callback.OnProgress(soFar, total); });
+    if (!downloaded) {
+        // Closable again first, then tell the user.
+        dialog_.Post(kInstallFailed);
+        dialog_.FinishProgressLine();
+        platform::ShowMessageBox(kNoticeCaption, kDownloadErrorText);
+        return;
+    }
+    dialog_.FinishProgressLine();  // the installer may write to the terminal
+    platform::MarkRunnable(kInstallerFile);
+    // The main program must hear about the installer before it runs.
+    for (const char* title : kMainProgramTitles) {
+        if (platform::FindWindowByTitle(title)) {
+            platform::SendMessageToWindow(title, platform::WindowMessage{kInstallerStartingMessage, 0, 0});
+            break;
+        }
+    }
+    platform::StartProgram(std::string("./") + kInstallerFile, {"/SILENT"});
+    dialog_.Post(kInstallDone);
+}
+
+int UpdateDialog::Run() {
+    if (!InitDialog()) return 0;
+    if (!commandLine_.hidden) dialog_.Show();
+
+    for (;;) {
+        // While the installer downloads, the user's input (closing among it)
+        // waits unread.
+        const platform::DialogEvent event = dialog_.WaitEvent(!installing_);
+        switch (event.kind) {
+            case platform::DialogEventKind::Button:
+                if (!updateAvailable_) return 0;
+                if (!installing_) StartInstall();
+                break;
+            case platform::DialogEventKind::Close:
+                if (!installing_) return 0;
+                break;
+            case platform::DialogEventKind::Posted:
+                switch (event.code) {
+                    case kInstallFailed:
+                        installing_ = false;
+                        break;
+                    case kInstallDone:
+                        JoinInstaller();
+                        dialog_.End();
+                        platform::OpenUrl(settings_.website + "/soft_update/");
+                        return 0;
+                    case kCommandUpgradeData:
+                        JoinInstaller();
+                        return RunDataUpgrade(settings_);
+                    case kCommandExit:
+                        JoinInstaller();
+                        return 0;
+                    default:
+                        break;
+                }
+                break;
+        }
+    }
+}
+
+}  // namespace updater

@@ -1,0 +1,9 @@
+#include <string>
+#include <vector>
+
+#include "Updater.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return updater::RunUpdater(arguments);
+}
