@@ -1,0 +1,63 @@
+#include "adblock/AdRule.h"
+
+#include <exception>
+
+namespace {
+
+// A search that the library refuses (or that cannot run safely) is no match.
+bool SafeSearch(std::string_view text, const std::regex& re) {
+    if (text.size() > kRegexSafeLength) return false;
+    try {
+        return std::regex_search(text.begin(), text.end(), re);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+AdRule::AdRule(adblock::ConvertedRule converted, std::string sourceLine)
+    : urlPattern_(std::move(converted.urlPattern)),
+      domainText_(std::move(converted.domainText)),
+      exception_(converted.exception),
+      thirdParty_(converted.thirdParty),
+      anyDomain_(domainText_ == ".*"),
+      sourceLine_(std::move(sourceLine)) {
+    urlSimple_ = adblock::ParseSimplePattern(urlPattern_);
+    if (!anyDomain_) domainSimple_ = adblock::ParseSimplePattern(domainText_);
+}
+
+std::string AdRule::RequiredLiteral() const {
+    if (urlSimple_) {
+        if (urlSimple_->alternatives.size() != 1) return {};
+        return urlSimple_->alternatives[0].RequiredLiteral();
+    }
+    return adblock::RequiredLiteralOfRegex(urlPattern_);
+}
+
+bool AdRule::EnsureCompiled() const {
+    std::call_once(compileOnce_, [this] {
+        try {
+            auto flags = std::regex::ECMAScript;
+            if (!urlSimple_) urlRegex_ = std::make_unique<std::regex>(urlPattern_, flags);
+            if (NeedsDomainRegex()) domainRegex_ = std::make_unique<std::regex>(domainText_, flags);
+            compiled_ = true;
+        } catch (const std::exception&) {
+            urlRegex_.reset();
+            domainRegex_.reset();
+            compiled_ = false;
+        }
+    });
+    return compiled_;
+}
+
+bool AdRule::Matches(std::string_view url, std::string_view host) const {
+    if (urlSimple_) {
+        if (!urlSimple_->Search(url)) return false;
+    } else {
+        if (url.size() > kRegexSafeLength || !EnsureCompiled() || !SafeSearch(url, *urlRegex_)) return false;
+    }
+    if (anyDomain_) return true;
+    if (domainSimple_) return domainSimple_->Search(host);
+    return host.size() <= kRegexSafeLength && EnsureCompiled() && SafeSearch(host, *domainRegex_);
+}

@@ -1,0 +1,107 @@
+#include "adblock/CAdFilter.h"
+
+#include <algorithm>
+#include <functional>
+
+#include <sievekit/CUtility.h>
+
+namespace {
+constexpr const char* kDefaultList = "Data\\easylistchina.txt";
+}
+
+AdRuleSet::AdRuleSet(const std::set<std::wstring>& lines) {
+    CUtility utility;
+    for (const std::wstring& line : lines) {
+        auto converted = adblock::ConvertLine(utility.wtoa(line.c_str(), -1));
+        if (!converted) continue;
+        rules_.push_back(std::make_unique<AdRule>(std::move(*converted), utility.wstring_to_utf8(line)));
+    }
+    for (uint32_t id = 0; id < rules_.size(); ++id) {
+        std::string key = rules_[id]->RequiredLiteral();
+        if (key.empty()) alwaysConfirmed_.push_back(id);
+        else index_.Add(key, id);
+    }
+    index_.Build();
+}
+
+AdDecision AdRuleSet::Decide(std::string_view url, std::string_view host) const {
+    thread_local std::vector<uint32_t> candidates;
+    candidates.clear();
+    index_.Collect(url, candidates);
+    candidates.insert(candidates.end(), alwaysConfirmed_.begin(), alwaysConfirmed_.end());
+    std::sort(candidates.begin(), candidates.end());
+    uint32_t previous = UINT32_MAX;
+    for (uint32_t id : candidates) {
+        if (id == previous) continue;
+        previous = id;
+        const AdRule& r = *rules_[id];
+        if (r.Matches(url, host)) return {r.exception(), &r};
+    }
+    return {};
+}
+
+CAdFilter::CAdFilter() : CAdFilter(kDefaultList) {}
+
+CAdFilter::CAdFilter(const std::string& listFile) : list_(listFile.c_str(), 0, 99, 2, 0) { list_.Readonly(1); }
+
+CAdFilter::~CAdFilter() { ClearRules(); }
+
+void CAdFilter::LoadRules() {
+    std::lock_guard<std::mutex> g(stateLock_);
+    if (loaded_) return;
+    rules_ = std::make_shared<const AdRuleSet>(list_.GetList());
+    loaded_ = true;
+}
+
+void CAdFilter::ClearRules() {
+    std::shared_ptr<const AdRuleSet> old;
+    {
+        std::lock_guard<std::mutex> g(stateLock_);
+        old = std::move(rules_);
+        rules_.reset();
+        loaded_ = false;
+    }
+    // The set goes here unless a running check still holds it.
+}
+
+bool CAdFilter::IsLoaded() const {
+    std::lock_guard<std::mutex> g(stateLock_);
+    return loaded_;
+}
+
+std::shared_ptr<const AdRuleSet> CAdFilter::Rules() const {
+    std::lock_guard<std::mutex> g(stateLock_);
+    return rules_;
+}
+
+size_t CAdFilter::RuleCount() const {
+    auto rules = Rules();
+    return rules ? rules->size() : 0;
+}
+
+CAdFilter::CacheShard& CAdFilter::ShardFor(const std::string& url) {
+    return cache_[std::hash<std::string>{}(url) % kCacheShards];
+}
+
+int32_t CAdFilter::CheckUrl(const std::string& url, const std::string& host) {
+    if (url.empty() || !IsLoaded()) return 1;
+    CacheShard& shard = ShardFor(url);
+    {
+        std::lock_guard<std::mutex> g(shard.lock);
+        auto it = shard.verdicts.find(url);
+        if (it != shard.verdicts.end()) return it->second;
+    }
+    auto rules = Rules();
+    if (!rules) return 1;  // cleared meanwhile
+    int32_t verdict = rules->Decide(url, host).verdict;
+    std::lock_guard<std::mutex> g(shard.lock);
+    // Another thread may have answered the same URL meanwhile; its answer stands.
+    return shard.verdicts.emplace(url, verdict).first->second;
+}
+
+AdDecision CAdFilter::Explain(const std::string& url, const std::string& host) const {
+    if (url.empty()) return {};
+    auto rules = Rules();
+    if (!rules) return {};
+    return rules->Decide(url, host);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace adblock {
+
+// A fixed-length run of pattern characters, each a literal byte or "." (any
+// byte but a line terminator).
+class Chunk {
+public:
+    Chunk() = default;
+    void PushLiteral(char c);
+    void PushAny();
+    size_t size() const { return text_.size(); }
+    bool empty() const { return text_.empty(); }
+    // The longest run of literal bytes in the chunk (what a match must contain).
+    std::string_view LongestLiteral() const;
+    bool MatchesAt(std::string_view text, size_t pos) const;
+    // Leftmost position >= from where the chunk matches, or npos.
+    size_t Find(std::string_view text, size_t from) const;
+    void Finish();  // computes the search anchor once the chunk is complete
+
+private:
+    std::string text_;
+    std::vector<bool> any_;
+    size_t anchorOffset_ = 0;  // the longest literal run, searched for first
+    size_t anchorLength_ = 0;
+};
+
+// The shapes the rule conversion produces, matched without std::regex:
+//   [^] head [(.*?\.|) after-dotrun] (.* chunk)* [.*(word|word...)] [$]
+// where a chunk is literal bytes and "." and an unanchored pattern floats.
+// One Glob is one alternative; a pattern may be an alternation of Globs.
+struct Glob {
+    bool anchoredStart = false;
+    Chunk head;            // anchored at the start (anchoredStart only)
+    bool dotRun = false;   // "(.*?\.|)" after the head
+    Chunk afterDotRun;     // anchored right after the dot run
+    std::vector<Chunk> floating;     // each preceded by ".*" (or, first one, by the unanchored start)
+    std::vector<Chunk> suffixWords;  // ".*(w1|w2|...)": one of them after all the rest
+    bool anchoredEnd = false;
+
+    // Match anywhere in text, which holds no line terminator; atStart/atEnd
+    // say whether its ends are the ends of the whole input.
+    bool Search(std::string_view text, bool atStart, bool atEnd) const;
+    // Every literal run that any match must contain, the longest first candidate.
+    std::string RequiredLiteral() const;
+};
+
+// A pattern that Glob matching decides exactly as std::regex (ECMAScript) does.
+struct SimplePattern {
+    std::vector<Glob> alternatives;
+    // Search over a whole input, line terminators included.
+    bool Search(std::string_view text) const;
+};
+
+// Longest pattern text taken as simple: std::regex refuses automata beyond its
+// state limit, and such a pattern must then never match.
+inline constexpr size_t kMaxSimplePatternLength = 20000;
+
+// Parses a converted pattern; empty when it uses anything beyond the shapes above.
+std::optional<SimplePattern> ParseSimplePattern(std::string_view pattern);
+
+// A literal text that every std::regex match of the pattern contains, taken
+// outside groups, alternations and quantifiers; empty when none can be told
+// safely. Used for patterns that ParseSimplePattern refuses.
+std::string RequiredLiteralOfRegex(std::string_view pattern);
+
+}  // namespace adblock

@@ -1,0 +1,151 @@
+#include "adblock/CAdFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "adblock/ExplainLines.h"
+#include "support/TempFolder.h"
+
+namespace {
+
+// An engine over "Data/easylistchina.txt" in a fresh working folder.
+class CAdFilterTest : public ::testing::Test {
+protected:
+    void WriteList(const std::string& text) { folder_.Write("Data/easylistchina.txt", text); }
+    std::unique_ptr<CAdFilter> Loaded(const std::string& text) {
+        WriteList(text);
+        auto f = std::make_unique<CAdFilter>();
+        f->LoadRules();
+        return f;
+    }
+    testsupport::TempFolder folder_{true};
+};
+
+TEST_F(CAdFilterTest, DomainAnchorMatchesTheDomainAndItsSubdomainsOverHttpOnly) {
+    auto f = Loaded("||ads.example.com^\n");
+    EXPECT_EQ(f->CheckUrl("http://ads.example.com/x.js", "ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl("http://cdn.ads.example.com/x.js", "cdn.ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl("http://example.com/ads.example.com", "example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("http://ads.example.com", "ads.example.com"), 1);  // the separator needs a character
+    EXPECT_EQ(f->CheckUrl("http://example.org/y.ads.example.com/", "example.org"), 0);  // path overrun
+    EXPECT_EQ(f->CheckUrl("https://ads.example.com/x", "ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 1);  // tunnel target
+    EXPECT_EQ(f->CheckUrl("http://Ads.Example.com/x", "ads.example.com"), 1);  // case-sensitive
+}
+
+TEST_F(CAdFilterTest, UnanchoredRuleMatchesTunnelTargets) {
+    auto f = Loaded("ads.example.com\n");
+    EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl("https://x.test/?r=ads.example.com", "x.test"), 0);
+}
+
+TEST_F(CAdFilterTest, DomainOptionIsASubstringSearchOfTheHost) {
+    auto f = Loaded("/track$domain=example.net|example.org\n");
+    EXPECT_EQ(f->CheckUrl("http://a.test/track", "example.net"), 0);
+    EXPECT_EQ(f->CheckUrl("http://b.test/track", "notexample.net"), 0);
+    EXPECT_EQ(f->CheckUrl("http://c.test/track", "example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("http://d.test/track", ""), 1);
+}
+
+TEST_F(CAdFilterTest, FirstRuleInListOrderDecides) {
+    // "@@" sorts before "|", so the exception comes first and wins.
+    auto f = Loaded("|http://a.test/ad\n@@|http://a.test/ad\n/ads/*\n");
+    EXPECT_EQ(f->CheckUrl("http://a.test/ad.png", "a.test"), 1);
+    EXPECT_EQ(f->Explain("http://a.test/ad.png", "a.test").rule->sourceLine(), "@@|http://a.test/ad");
+    // Here the blocking line sorts first ("/" < "@").
+    auto g = Loaded("/ads/*\n@@/ads/ok\n");
+    EXPECT_EQ(g->CheckUrl("http://a.test/ads/ok", "a.test"), 0);
+    EXPECT_EQ(g->Explain("http://a.test/ads/ok", "a.test").rule->sourceLine(), "/ads/*");
+}
+
+TEST_F(CAdFilterTest, EmptyExceptionMatchesEverything) {
+    auto f = Loaded("@@\n||ads.example.com^\n");
+    EXPECT_EQ(f->CheckUrl("http://ads.example.com/x", "ads.example.com"), 1);
+    EXPECT_EQ(f->Explain("http://ads.example.com/x", "").rule->sourceLine(), "@@");
+}
+
+TEST_F(CAdFilterTest, UnloadedEngineAndEmptyUrlPassWithoutCaching) {
+    WriteList("ad\n");
+    CAdFilter f;
+    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 1);  // not loaded yet
+    f.LoadRules();
+    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);  // the earlier answer was not kept
+    EXPECT_EQ(f.CheckUrl("", "a.test"), 1);
+    f.ClearRules();
+    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 1);
+    EXPECT_FALSE(f.IsLoaded());
+}
+
+TEST_F(CAdFilterTest, VerdictIsKeptAcrossClearAndReload) {
+    WriteList("ad\n");
+    CAdFilter f;
+    f.LoadRules();
+    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);
+    EXPECT_EQ(f.CheckUrl("http://a.test/other", "a.test"), 1);
+    WriteList("other\n");  // the list is read once, when the engine is made
+    f.ClearRules();
+    f.LoadRules();
+    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);
+    EXPECT_EQ(f.CheckUrl("http://a.test/other", "a.test"), 1);
+    EXPECT_EQ(f.RuleCount(), 1u);
+}
+
+TEST_F(CAdFilterTest, LoadingTwiceKeepsOneSetAndBlankVariantsStayTwoRules) {
+    auto f = Loaded("ad\na d\n! comment\n[Adblock Plus 2.0]\nx.com##.ad\n");
+    f->LoadRules();
+    EXPECT_EQ(f->RuleCount(), 2u);
+}
+
+TEST_F(CAdFilterTest, MissingListLetsEverythingThrough) {
+    CAdFilter f;
+    f.LoadRules();
+    EXPECT_TRUE(f.IsLoaded());
+    EXPECT_EQ(f.RuleCount(), 0u);
+    EXPECT_EQ(f.CheckUrl("http://ads.example.com/x", "ads.example.com"), 1);
+}
+
+TEST_F(CAdFilterTest, BrokenPatternsNeverMatchAndLoadingGoesOn) {
+    auto f = Loaded("(ad\n[z-a]\n" + std::string(3001, '.') + "\nbanner\n");
+    EXPECT_EQ(f->CheckUrl("http://a.test/(ad", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/banner", "a.test"), 0);
+    EXPECT_EQ(f->Explain("http://a.test/banner", "a.test").rule->sourceLine(), "banner");
+}
+
+TEST_F(CAdFilterTest, RegexRulesAreUsedWhenTheirShapeIsNotDirect) {
+    // "{2}" and "[...]" go to std::regex; "\d" as well.
+    auto f = Loaded("ad[0-9]{2}x/\n@@/ok\\d/\n");  // the exception sorts first
+    EXPECT_EQ(f->CheckUrl("http://a.test/ad42x/", "a.test"), 0);
+    EXPECT_EQ(f->CheckUrl("http://a.test/ad4x/", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/ok7/ad42x/", "a.test"), 1);
+}
+
+TEST_F(CAdFilterTest, LongUrlsNeitherCrashNorStallAndDirectRulesStillDecide) {
+    auto f = Loaded("||ads.example.com^\n/ad[0-9]+x\nx*y*z\n");
+    std::string tail(50000, 'x');
+    // A direct rule decides at any length.
+    EXPECT_EQ(f->CheckUrl("http://ads.example.com/" + tail, "ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl("http://b.test/" + tail + "y", "b.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://b.test/" + tail + "yz", "b.test"), 0);
+    // A rule that needs std::regex counts as not matching beyond the safe length.
+    EXPECT_EQ(f->CheckUrl("http://c.test/ad12x/" + tail, "c.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://c.test/ad12x/" + std::string(kRegexSafeLength - 30, 'q'), "c.test"), 0);
+}
+
+TEST_F(CAdFilterTest, ExplainLinesPrintsVerdictAndDecidingLine) {
+    auto f = Loaded("||ads.example.com^\n@@||ads.example.com/ok\n");
+    std::istringstream in(
+        "http://ads.example.com/x\tads.example.com\tfirst\n"
+        "http://ads.example.com/ok\tads.example.com\n"
+        "http://news.test/\r\n"
+        "\n");
+    std::ostringstream out;
+    adblock::ExplainLines(*f, in, out);
+    EXPECT_EQ(out.str(),
+              "0\t||ads.example.com^\n"
+              "1\t@@||ads.example.com/ok\n"
+              "1\t-\n"
+              "1\t-\n");
+}
+
+}  // namespace
