@@ -39,7 +39,9 @@ void ResponseFilterJob::Apply() {
 
     CProxyConfig& config = ProxyConfig();
     {
-        CHTMLFilter filter(words, record->domain.noImageMark);
+        CHTMLFilter filter;
+        filter.words = words;
+        filter.noImage = record->domain.noImageMark;
         if (!filter.Process(body)) {
             record->domain.blockPage = true;
         } else if (filter.anchorsExamined > kMeasuredAnchors) {

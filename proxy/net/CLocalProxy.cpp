@@ -1,5 +1,7 @@
 #include "net/CLocalProxy.h"
 
+#include <sievekit/CProxyConfig.h>
+
 #include "pipeline/ConnectionWorker.h"
 
 CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
@@ -11,11 +13,14 @@ CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
     exemptFilter->ReloadData(true);
     wordFilters = {blockFilter.get(), exemptFilter.get()};
     dialer.pending = &pendingConnects;
+    adFilter = std::make_unique<CAdFilter>();
+    if (ProxyConfig().Config().adBlock.load()) adFilter->LoadRules();
 }
 
 CLocalProxy::~CLocalProxy() {
     // Whatever path led here, no worker may outlive the listener.
     Stop();
+    adFilter.reset();
     wordFilters = {};
     domainManager.reset();
     blockFilter.reset();
@@ -53,6 +58,9 @@ void CLocalProxy::Stop() {
 }
 
 void CLocalProxy::ReloadUserFilters() {
-    // The ad-block engine joins the listener with its own change.
+    if (ProxyConfig().Config().adBlock.load())
+        adFilter->LoadRules();
+    else
+        adFilter->ClearRules();
     domainManager->ReloadUserData();
 }

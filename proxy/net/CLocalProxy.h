@@ -5,6 +5,7 @@
 #include <sievekit/CDomainManager.h>
 #include <sievekit/CWordFilter.h>
 
+#include "adblock/CAdFilter.h"
 #include "filter/WordFilterPair.h"
 #include "net/CConnectionManager.h"
 #include "net/CSocketBase.h"
@@ -63,6 +64,8 @@ public:
     std::unique_ptr<CWordFilter> blockFilter;   // kind 1
     std::unique_ptr<CWordFilter> exemptFilter;  // kind 0
     WordFilterPair wordFilters;                 // the two above, not owning
+    // The ad-block engine: built last, destroyed first. It has its own locks.
+    std::unique_ptr<CAdFilter> adFilter;
 
 private:
     void SendPage(int socket, const char* headerFormat, const std::string& body);

@@ -116,8 +116,10 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
     }
     int upstream = platform::kInvalidSocket;
     bool resolved = owner.Connect(upstream, record.request->host.c_str(), static_cast<uint16_t>(record.request->port));
-    record.upstreamSocket = upstream;
-    if (!resolved) return;
+    record.upstreamSocket = upstream;  // a fallback kept on failure is closed with the record
+    // A stop that came while connecting has shut down only the sockets it
+    // could see: this one it missed, so the request ends here.
+    if (!resolved || !owner.IsListening()) return;
     if (record.request->method == "CONNECT")
         RunTunnel(record);
     else
