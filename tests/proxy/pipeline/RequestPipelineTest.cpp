@@ -1,0 +1,194 @@
+// Requests through the real listener: what reaches the origin, the block
+// answers, tunnels, uploads and the reload message.
+#include <sys/socket.h>
+
+#include <chrono>
+
+#include "PipelineFixture.h"
+
+namespace {
+const std::string kEmptyImage =
+    "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+}
+
+TEST_F(PipelineTest, OriginReceivesTheRewrittenRequest) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok");
+    Start();
+    std::string p = std::to_string(origin.port());
+    std::string answer = Exchange("GET http://127.0.0.1:" + p + "/a/b?c=1 HTTP/1.0\r\nHost: 127.0.0.1:" + p +
+                                  "\r\nProxy-Connection: keep-alive\r\nAccept-Encoding: gzip, deflate, br\r\n\r\n");
+    EXPECT_EQ(answer, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok");
+    EXPECT_EQ(origin.WaitRequest(0), "GET /a/b?c=1 HTTP/1.1\r\nHost: 127.0.0.1:" + p +
+                                         "\r\nConnection: close\r\nAccept-Encoding: gzip\r\n\r\n");
+}
+
+TEST_F(PipelineTest, BlockedRequestsGetTheirAnswerAndNeverReachTheOrigin) {
+    testsupport::FakeOrigin origin;
+    folder_->Write("Data/manual_image.txt", "/ads/pixel\n");
+    Start("addressFilterPage=1\n");
+    std::string p = std::to_string(origin.port());
+    // The manual image filter answers with the empty image whatever else holds.
+    EXPECT_EQ(Exchange("GET http://127.0.0.1:" + p + "/ads/pixel.gif HTTP/1.1\r\n\r\n"), kEmptyImage);
+    // A listed domain gets the block page, or the not-found page when that is off.
+    EXPECT_EQ(Body(Exchange("GET http://www.blocked.test/ HTTP/1.1\r\n\r\n")), kBlockBody);
+    // A keyword in the URL, percent-encoded as UTF-8 and as GB2312.
+    EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/%E8%89%B2%E6%83%85 HTTP/1.1\r\n\r\n")), kBlockBody);
+    EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/%C9%AB%C7%E9 HTTP/1.1\r\n\r\n")), kBlockBody);
+    // An ad-block rule.
+    std::string ad = Exchange("GET http://127.0.0.1:" + p + "/adbanner/x.js HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(ad.rfind("HTTP/1.1 404 not found\r\n", 0), 0u) << ad;
+    ProxyConfig().Config().addressFilterPage = 0;
+    EXPECT_EQ(Body(Exchange("GET http://blocked.test/ HTTP/1.1\r\n\r\n")), kNotFoundBody);
+    EXPECT_EQ(origin.RequestCount(), 0u);
+}
+
+TEST_F(PipelineTest, WhiteListOnlyBlocksEachKindOfRequestByItsOwnSwitch) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    Start("whiteListOnly=1\nblockUnlistedHttp=0\nblockUnlistedHttps=1\n");
+    std::string p = std::to_string(origin.port());
+    EXPECT_EQ(Exchange("GET http://127.0.0.1:" + p + "/ HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    std::string tunnel = Exchange("CONNECT 127.0.0.1:" + p + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(tunnel.rfind("HTTP/1.1 404 not found", 0), 0u) << tunnel;
+    // A trusted site passes either way.
+    testsupport::LoopbackClient browser;
+    ASSERT_TRUE(browser.Connect(port_));
+    browser.SendAll("CONNECT trusted.test:" + p + " HTTP/1.1\r\n\r\n");
+    std::string trusted = browser.ReadUntilClosed(300);
+    EXPECT_EQ(trusted.rfind("HTTP/1.1 200 Connection established\r\n", 0), 0u) << trusted;
+    browser.Close();
+    ProxyConfig().Config().blockUnlistedHttp = 1;
+    EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/ HTTP/1.1\r\n\r\n")), kNotFoundBody);
+}
+
+TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) {
+    testsupport::FakeOrigin origin;
+    // An echo origin: whatever arrives goes back, with every byte value.
+    origin.SetResponder([](int fd, const std::string& first) {
+        testsupport::FakeOrigin::SendAll(fd, first);
+        char buf[4096];
+        for (;;) {
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            testsupport::FakeOrigin::SendAll(fd, std::string(buf, static_cast<size_t>(n)));
+        }
+    });
+    Start();
+    std::string p = std::to_string(origin.port());
+    testsupport::LoopbackClient browser;
+    ASSERT_TRUE(browser.Connect(port_));
+    ASSERT_TRUE(browser.SendAll("CONNECT 127.0.0.1:" + p + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const std::string established = "HTTP/1.1 200 Connection established\r\nProxy-agent: Vantrel /0.2\r\n\r\n";
+    std::string payload = "GET / HTTP/1.1\r\n\r\n";
+    for (int i = 0; i < 70000; ++i) payload.push_back(static_cast<char>(i * 7));
+    std::string got;
+    char buf[65536];
+    while (got.size() < established.size()) {
+        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        ASSERT_GT(n, 0);
+        got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, established);
+    ASSERT_TRUE(browser.SendAll(payload));
+    got.clear();
+    while (got.size() < payload.size()) {
+        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        ASSERT_GT(n, 0);
+        got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, payload);
+    browser.Close();  // one side closing ends the whole tunnel
+    EXPECT_TRUE(testsupport::WaitFor([&] { return proxy_->connections.LiveCount() == 0; }, 3000));
+
+    testsupport::FakeOrigin plain("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
+    EXPECT_EQ(Exchange("connect http://127.0.0.1:" + std::to_string(plain.port()) + "/ HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
+    EXPECT_EQ(plain.WaitRequest(0).rfind("connect / HTTP/1.1\r\n", 0), 0u) << plain.WaitRequest(0);
+}
+
+TEST_F(PipelineTest, UploadLargerThanOneReceiveReachesTheOriginWhole) {
+    testsupport::FakeOrigin origin("HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n");
+    Start();
+    std::string body;
+    for (int i = 0; i < 200000; ++i) body.push_back(static_cast<char>('a' + i % 26));
+    std::string head = "POST http://127.0.0.1:" + std::to_string(origin.port()) +
+                       "/up HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    testsupport::LoopbackClient browser;
+    ASSERT_TRUE(browser.Connect(port_));
+    ASSERT_TRUE(browser.SendAll(head + body.substr(0, 1000)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(browser.SendAll(body.substr(1000)));
+    std::string received = origin.WaitRequest(0, 5000);
+    EXPECT_EQ(Body(received), body);
+    ::shutdown(browser.fd(), SHUT_WR);  // the browser is done: the relay ends
+    EXPECT_EQ(browser.ReadUntilClosed(3000), "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n");
+}
+
+TEST_F(PipelineTest, RequestHeaderSplitAcrossReceivesIsServed) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    Start();
+    testsupport::LoopbackClient browser;
+    ASSERT_TRUE(browser.Connect(port_));
+    ASSERT_TRUE(browser.SendAll("GET http://127.0.0.1:" + std::to_string(origin.port()) + "/ HTTP/1.1\r\n\r"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(browser.SendAll("\n"));
+    EXPECT_EQ(browser.ReadUntilClosed(3000), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+}
+
+TEST_F(PipelineTest, ReloadMessagePicksUpChangedConfigurationAndLists) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    Start("addressFilterPage=1\n");
+    std::string p = std::to_string(origin.port());
+    const std::string keywordUrl = "GET http://127.0.0.1:" + p + "/badword HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(Body(Exchange(keywordUrl)), kBlockBody);
+
+    folder_->Write("Data/config.ini", "[Proxy]\nwordFilter=0\nadBlock=0\naddressFilterPage=1\n");
+    folder_->Write("Data/user_black.txt", "newly.test\n");
+    folder_->Write("Data/user_block_words.txt", "freshword\n");
+    EXPECT_EQ(Exchange("ZELK_UPDATE"), "") << "the reload message gets no reply";
+    EXPECT_EQ(ProxyConfig().Config().wordFilter.load(), 0);
+    EXPECT_EQ(Exchange(keywordUrl), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(Body(Exchange("GET http://newly.test/ HTTP/1.1\r\n\r\n")), kBlockBody);
+    EXPECT_FALSE(proxy_->adFilter->IsLoaded());
+    EXPECT_TRUE(proxy_->blockFilter->HasWord(std::string("a freshword b")));
+
+    // The marker followed by a line end is the start of a request, not a reload.
+    EXPECT_EQ(Exchange("ZELK_UPDATE\r\n\r\n"), "");
+    EXPECT_EQ(ProxyConfig().Config().wordFilter.load(), 0);
+}
+
+TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
+    Start();
+    EXPECT_EQ(Exchange("GET http://nowhere.test/ HTTP/1.1\r\n\r\n"), "");
+}
+
+TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
+    testsupport::FakeOrigin origin;
+    origin.SetResponder([](int fd, const std::string&) {
+        char buf[1024];
+        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        }
+    });
+    Start();
+    std::string p = std::to_string(origin.port());
+    std::vector<std::unique_ptr<testsupport::LoopbackClient>> browsers;
+    for (int i = 0; i < 6; ++i) {
+        browsers.push_back(std::make_unique<testsupport::LoopbackClient>());
+        ASSERT_TRUE(browsers.back()->Connect(port_));
+        if (i % 2)
+            browsers.back()->SendAll("CONNECT 127.0.0.1:" + p + " HTTP/1.1\r\n\r\n");
+        else
+            browsers.back()->SendAll("POST http://127.0.0.1:" + p + "/ HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc");
+    }
+    // The tunnels are established and the uploads under way.
+    for (int i = 1; i < 6; i += 2) {
+        char buf[128];
+        EXPECT_GT(::recv(browsers[i]->fd(), buf, sizeof buf, 0), 0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto start = std::chrono::steady_clock::now();
+    proxy_->Stop();
+    serving_.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(proxy_->connections.LiveCount(), 0u);
+    for (auto& b : browsers) EXPECT_TRUE(b->WaitClosed(1000));
+}
