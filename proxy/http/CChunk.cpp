@@ -2,14 +2,9 @@
 
 #include <cstdint>
 
-namespace {
+#include <sievekit/PercentCoding.h>
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -23,11 +18,11 @@ int64_t ReadChunkSize(std::string_view line) {
     bool negative = false;
     if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
     if (i + 1 < line.size() && line[i] == '0' && (line[i + 1] == 'x' || line[i + 1] == 'X') &&
-        i + 2 < line.size() && HexValue(line[i + 2]) >= 0)
+        i + 2 < line.size() && sievekit::HexDigitValue(line[i + 2]) >= 0)
         i += 2;
     constexpr int64_t kSaturated = int64_t(1) << 40;
     int64_t value = 0;
-    for (int d; i < line.size() && (d = HexValue(line[i])) >= 0; ++i) value = value >= kSaturated ? kSaturated : value * 16 + d;
+    for (int d; i < line.size() && (d = sievekit::HexDigitValue(line[i])) >= 0; ++i) value = value >= kSaturated ? kSaturated : value * 16 + d;
     return negative ? -value : value;
 }
 

@@ -1,31 +1,8 @@
 #include "web/RequestPath.h"
 
+#include <sievekit/PercentCoding.h>
+
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// One level of percent-decoding; an invalid escape stays as written.
-std::string PercentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
-            if (hi >= 0 && lo >= 0) {
-                out += static_cast<char>(hi * 16 + lo);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
-}
 
 bool HasDotDotSegment(std::string_view path) {
     size_t start = 0;
@@ -89,6 +66,6 @@ const char* MimeTypeFor(std::string_view suffix) {
 bool LeavesPageFolder(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) return true;
     if (HasDotDotSegment(path)) return true;
-    std::string decoded = PercentDecode(path);
+    std::string decoded = sievekit::PercentDecode(path, false);
     return decoded.find('\0') != std::string::npos || HasDotDotSegment(decoded);
 }

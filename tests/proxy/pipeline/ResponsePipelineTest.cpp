@@ -1,27 +1,12 @@
 // Responses through the real listener: pages read whole, decoded, filtered
 // and measured; images and video suppressed; everything else streamed.
-#include <zlib.h>
-
 #include <atomic>
 #include <chrono>
 
 #include "PipelineFixture.h"
+#include "proxy/http/GzipTestSupport.h"
 
 namespace {
-
-std::string Gzip(const std::string& data) {
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 std::string Chunked(const std::string& data, size_t piece) {
     std::string out;
@@ -57,7 +42,7 @@ TEST_F(PipelineTest, HtmlPageWithoutLengthIsReadUntilTheServerClosesAndGetsALeng
 
 TEST_F(PipelineTest, GzipPageArrivesDecodedWithEncodingNone) {
     std::string page = PageWithAnchors(4, 1);
-    std::string zipped = Gzip(page);
+    std::string zipped = gziptest::Gzip(page);
     testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Encoding: gzip\r\nContent-Length: " +
                                    std::to_string(zipped.size()) + "\r\n\r\n" + zipped);
     Start();
@@ -69,7 +54,7 @@ TEST_F(PipelineTest, GzipPageArrivesDecodedWithEncodingNone) {
 }
 
 TEST_F(PipelineTest, ChunkedGzipPageArrivesDecodedWithTheNewLengthFirst) {
-    std::string body = Chunked(Gzip(PageWithAnchors(6, 2)), 100);
+    std::string body = Chunked(gziptest::Gzip(PageWithAnchors(6, 2)), 100);
     testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
                                    "Content-Encoding: gzip\r\n\r\n" + body);
     Start();
@@ -85,7 +70,7 @@ TEST_F(PipelineTest, ChunkedGzipPageArrivesDecodedWithTheNewLengthFirst) {
 
 TEST_F(PipelineTest, TrustedSitePageIsDeliveredByteForByte) {
     std::string sent = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
-                       "Content-Encoding: gzip\r\n\r\n" + Chunked(Gzip(PageWithAnchors(30, 30, "badword")), 64);
+                       "Content-Encoding: gzip\r\n\r\n" + Chunked(gziptest::Gzip(PageWithAnchors(30, 30, "badword")), 64);
     testsupport::FakeOrigin origin(sent);
     Start();
     EXPECT_EQ(Get(origin, "/", "www.trusted.test"), sent);
