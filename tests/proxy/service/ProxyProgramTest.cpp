@@ -73,9 +73,11 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
         browsers.push_back(std::make_unique<LoopbackClient>());
         ASSERT_TRUE(browsers.back()->Connect(port));
     }
+    // The web server starts on a thread of its own: it may come a moment later.
     LoopbackClient page;
-    EXPECT_TRUE(page.Connect(webPort) && page.SendAll("GET /hello.html HTTP/1.1\r\n\r\n"))
+    EXPECT_TRUE(testsupport::WaitFor([&] { return page.Connect(webPort); }, 5000))
         << "the local web server does not listen";
+    page.SendAll("GET /hello.html HTTP/1.1\r\n\r\n");
     std::string answer = page.ReadUntilClosed(2000);
     EXPECT_NE(answer.find("<p>hello</p>"), std::string::npos) << answer;
 
