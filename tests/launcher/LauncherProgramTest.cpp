@@ -21,6 +21,7 @@
 #include "FakeProgram.h"
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
+#include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -29,14 +30,7 @@ using namespace std::chrono_literals;
 using platform::kNoProcess;
 using platform::ProcessId;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+bool WaitUntil(const std::function<bool()>& condition) { return testsupport::WaitFor(condition, 10000); }
 
 bool CapabilityPermitted(unsigned capability) {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};

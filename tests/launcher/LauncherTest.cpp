@@ -22,6 +22,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
+#include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -30,14 +31,7 @@ using namespace std::chrono_literals;
 using platform::kNoProcess;
 using platform::ProcessId;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+bool WaitUntil(const std::function<bool()>& condition) { return testsupport::WaitFor(condition, 10000); }
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -66,7 +60,7 @@ public:
     bool Done() const { return done_; }
     // True when the worker ended within the limit.
     bool Finish(std::chrono::milliseconds limit = 10s) {
-        bool ended = WaitUntil([this] { return Done(); }, limit);
+        bool ended = testsupport::WaitFor([this] { return Done(); }, static_cast<int>(limit.count()));
         if (ended) thread_.join();
         return ended;
     }

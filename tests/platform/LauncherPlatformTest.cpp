@@ -27,6 +27,7 @@
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
 #include "platform/WaitEvent.h"
+#include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
 namespace {
@@ -36,14 +37,7 @@ using platform::kNoProcess;
 using platform::ProcessId;
 using platform::ProcessWaitResult;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+bool WaitUntil(const std::function<bool()>& condition) { return testsupport::WaitFor(condition, 10000); }
 
 // An environment variable set for one test and put back afterwards.
 class ScopedEnv {
