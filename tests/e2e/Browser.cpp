@@ -72,6 +72,25 @@ Connection::Read Connection::ReadUntil(size_t count, int timeoutMs) {
 Connection::Read Connection::ReadAll(int timeoutMs) { return ReadUntil(static_cast<size_t>(-1), timeoutMs); }
 Connection::Read Connection::ReadAtLeast(size_t count, int timeoutMs) { return ReadUntil(count, timeoutMs); }
 
+Connection::Read Connection::ReadResponse(int timeoutMs) {
+    Read r;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        Response sofar = ParseResponse(r.bytes);
+        if (sofar.complete && sofar.contentLength >= 0 && sofar.body.size() >= static_cast<size_t>(sofar.contentLength))
+            return r;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return r;
+        Read more = ReadUntil(1, static_cast<int>(left));
+        r.bytes += more.bytes;
+        if (more.closed) {
+            r.closed = true;
+            r.reset = more.reset;
+            return r;
+        }
+    }
+}
+
 void Connection::Abort() {
     if (fd_ < 0) return;
     linger l{1, 0};

@@ -31,6 +31,10 @@ public:
     Read ReadAll(int timeoutMs);
     // Reads until at least `count` bytes arrived, the peer closed, or the deadline.
     Read ReadAtLeast(size_t count, int timeoutMs);
+    // Reads until a header block and the body its Content-Length announces
+    // are in (or the peer closed, or the deadline passed); the connection
+    // stays open, as a browser's that keeps it for the next request.
+    Read ReadResponse(int timeoutMs);
     // Ends the connection with a reset, as a browser tab that is closed.
     void Abort();
     void Close();
