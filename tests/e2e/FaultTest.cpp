@@ -75,6 +75,9 @@ protected:
         ASSERT_EQ(Normal(), "");
         ASSERT_TRUE(WaitThreadsBack(5000));  // no connection thread left from the probe
         idleThreads_ = proxy_.Threads();
+        idleFiles_ = proxy_.OpenFiles();
+        ASSERT_GT(idleThreads_, 0);
+        ASSERT_GT(idleFiles_, 0);
         steady_ = std::make_unique<SteadyLoad>(proxy_.port(), origin_.port());
     }
 
@@ -95,16 +98,26 @@ protected:
         return c.ReadAll(kFaultTimeoutMs);
     }
 
-    // True when only the threads of an idle proxy are left (plus the steady
-    // load's), i.e. no worker of a faulty connection is stuck.
+    // True when only the threads and descriptors of an idle proxy are left
+    // (plus the steady load's four connections, two threads and two sockets
+    // each): no worker of a faulty connection is stuck, no socket leaked.
     bool WaitThreadsBack(int timeoutMs) {
-        return testsupport::WaitFor([&] { return idleThreads_ < 0 || proxy_.Threads() <= idleThreads_ + 8; },
-                                    timeoutMs);
+        return testsupport::WaitFor(
+            [&] {
+                return idleThreads_ < 0 ||
+                       (proxy_.Threads() <= idleThreads_ + 8 && proxy_.OpenFiles() <= idleFiles_ + 8);
+            },
+            timeoutMs);
+    }
+    std::string Held() {
+        return std::to_string(proxy_.Threads()) + " threads and " + std::to_string(proxy_.OpenFiles()) +
+               " descriptors, " + std::to_string(idleThreads_) + " and " + std::to_string(idleFiles_) + " when idle";
     }
 
     LoadOrigin origin_;
     ProxyProcess proxy_;
     long idleThreads_ = -1;
+    long idleFiles_ = -1;
     std::unique_ptr<SteadyLoad> steady_;
 };
 
@@ -166,7 +179,7 @@ TEST_F(FaultTest, OriginBreakingItsAnswerEndsOnlyThatConnection) {
         }
         EXPECT_EQ(Normal(), "");
     }
-    EXPECT_TRUE(WaitThreadsBack(10000)) << proxy_.Threads() << " threads, " << idleThreads_ << " when idle";
+    EXPECT_TRUE(WaitThreadsBack(10000)) << Held();
 }
 
 TEST_F(FaultTest, StalledOriginHoldsOnlyItsOwnConnections) {
@@ -207,7 +220,7 @@ TEST_F(FaultTest, StalledOriginHoldsOnlyItsOwnConnections) {
     }
     for (int i = 0; i < kStalls; i += 2) EXPECT_TRUE(stalled[i]->ReadAll(kFaultTimeoutMs).closed);
     EXPECT_EQ(Normal(), "");
-    EXPECT_TRUE(WaitThreadsBack(10000)) << proxy_.Threads() << " threads, " << idleThreads_ << " when idle";
+    EXPECT_TRUE(WaitThreadsBack(10000)) << Held();
 }
 
 TEST_F(FaultTest, BrowserLeavingMidTransferEndsOnlyThatConnection) {
@@ -257,5 +270,5 @@ TEST_F(FaultTest, BrowserLeavingMidTransferEndsOnlyThatConnection) {
     EXPECT_NE(answer.bytes.find("received 1048576"), std::string::npos) << answer.bytes;
     whole.Close();
 
-    EXPECT_TRUE(WaitThreadsBack(10000)) << proxy_.Threads() << " threads, " << idleThreads_ << " when idle";
+    EXPECT_TRUE(WaitThreadsBack(10000)) << Held();
 }

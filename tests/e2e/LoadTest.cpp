@@ -33,7 +33,7 @@ std::string Describe(const LoadStats& stats) {
 }  // namespace
 
 TEST(LoadTest, EveryRequestAtConcurrency64IsAnsweredWholeAndIntact) {
-    const int count = ScaledCount("MORVANE_E2E_REQUESTS", 20000, 3000);
+    const int count = ScaledCount("MORVANE_E2E_REQUESTS", 20000, 5000);
     constexpr int kConcurrency = 64;
     RaiseOpenFileLimit(4096);
     LoadOrigin origin;

@@ -140,6 +140,15 @@ long ProxyProcess::StatusField(const char* name) const {
 long ProxyProcess::ResidentKb() const { return StatusField("VmRSS"); }
 long ProxyProcess::Threads() const { return StatusField("Threads"); }
 
+long ProxyProcess::OpenFiles() const {
+    if (pid_ <= 0) return -1;
+    std::error_code ec;
+    long count = 0;
+    for (fs::directory_iterator it("/proc/" + std::to_string(pid_) + "/fd", ec), end; !ec && it != end; it.increment(ec))
+        ++count;
+    return ec ? -1 : count;
+}
+
 bool ProxyProcess::SendReload(int timeoutMs) const {
     Connection c;
     if (!c.Open(port_)) return false;

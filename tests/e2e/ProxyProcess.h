@@ -58,6 +58,8 @@ public:
     // From /proc/PID/status; -1 when unreadable.
     long ResidentKb() const;
     long Threads() const;
+    // Entries of /proc/PID/fd; -1 when unreadable.
+    long OpenFiles() const;
 
     // Sends the reload message alone on a connection and waits until the
     // proxy closes it (the reload has then run).
