@@ -146,7 +146,8 @@ std::string FetchAndCheck(uint16_t proxyPort, uint16_t originPort, Kind kind, in
     return CheckNormal(kind, n, c.ReadAll(timeoutMs));
 }
 
-LoadStats RunLoad(int count, int concurrency, int deadlineMs, const std::function<std::string(int)>& one) {
+LoadStats RunLoad(int count, int concurrency, int deadlineMs, const std::function<std::string(int)>& one,
+                  const std::atomic<bool>* cancel) {
     LoadStats stats;
     std::mutex lock;
     std::atomic<int> next{0};
@@ -156,7 +157,7 @@ LoadStats RunLoad(int count, int concurrency, int deadlineMs, const std::functio
     for (int t = 0; t < concurrency; ++t) {
         threads.emplace_back([&] {
             for (;;) {
-                if (std::chrono::steady_clock::now() > deadline) return;
+                if (std::chrono::steady_clock::now() > deadline || (cancel && *cancel)) return;
                 int i = next.fetch_add(1);
                 if (i >= count) return;
                 std::string failure = one(i);

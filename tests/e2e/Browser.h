@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -75,7 +76,9 @@ struct LoadStats {
 };
 // Runs one(i) for i in [0, count) on `concurrency` threads; one returns an
 // empty text on success or what went wrong. No new call starts after the
-// deadline, so a broken proxy ends the run instead of hanging it.
-LoadStats RunLoad(int count, int concurrency, int deadlineMs, const std::function<std::string(int)>& one);
+// deadline, nor after `cancel` (when given) turns true, so a broken proxy
+// ends the run instead of hanging it.
+LoadStats RunLoad(int count, int concurrency, int deadlineMs, const std::function<std::string(int)>& one,
+                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace e2e

@@ -110,15 +110,16 @@ TEST(StopTest, StopInTheMiddleOfALoadEndsTheProgramWithinSeconds) {
     std::atomic<int> answered{0};
     std::atomic<bool> stopped{false};
     std::thread load([&] {
-        RunLoad(1000000, 64, 60000, [&](int i) {
-            if (stopped) return std::string("stopped");
-            static constexpr Kind kinds[] = {Kind::HtmlGzip, Kind::Binary, Kind::HtmlChunked, Kind::Json};
+        static constexpr Kind kinds[] = {Kind::HtmlGzip, Kind::Binary, Kind::HtmlChunked, Kind::Json};
+        auto one = [&](int i) {
             std::string failure = FetchAndCheck(proxy.port(), origin.port(), kinds[i % 4], i % kPageVariants, "", 10000);
             if (failure.empty()) ++answered;
             return failure;
-        });
+        };
+        RunLoad(1000000, 64, 60000, one, &stopped);
     });
-    ASSERT_TRUE(testsupport::WaitFor([&] { return answered >= 300; }, 60000));
+    const int warm = kSanitizedBuild ? 100 : 300;
+    EXPECT_TRUE(testsupport::WaitFor([&] { return answered >= warm; }, 60000)) << "the load did not get going";
 
     double seconds = 0;
     int code = proxy.Stop(kStopLimitMs, &seconds);
