@@ -8,9 +8,10 @@ packages=(
   curl p7zip-full
   clang libclang-rt-14-dev
 )
-# The tests also drive pages in a headless browser.
+# The tests also drive pages in a headless browser, and compare the ad-block
+# engine with the straightforward one on the real EasyList (from uBlock Origin).
 if [ "${1:-}" = "--for-tests" ]; then
-  packages+=(chromium nodejs)
+  packages+=(chromium nodejs webext-ublock-origin-firefox)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -35,6 +35,17 @@ std::string AdRule::RequiredLiteral() const {
     return adblock::RequiredLiteralOfRegex(urlPattern_);
 }
 
+std::vector<std::vector<std::string_view>> AdRule::WholeTokens() const {
+    std::vector<std::vector<std::string_view>> out;
+    if (!urlSimple_) return out;
+    for (const adblock::Glob& g : urlSimple_->alternatives) {
+        auto& tokens = out.emplace_back();
+        for (const adblock::TokenRun& run : g.TokenRuns())
+            if (run.whole()) tokens.push_back(run.text);
+    }
+    return out;
+}
+
 bool AdRule::EnsureCompiled() const {
     std::call_once(compileOnce_, [this] {
         try {

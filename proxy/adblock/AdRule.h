@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "adblock/PatternShape.h"
 #include "adblock/RuleConversion.h"
@@ -40,6 +41,9 @@ public:
     const std::string& sourceLine() const { return sourceLine_; }
     // A text every URL this rule matches contains; empty when none is known.
     std::string RequiredLiteral() const;
+    // For each alternative of a directly matched URL pattern, the tokens that
+    // every URL it matches carries whole; empty for a std::regex pattern.
+    std::vector<std::vector<std::string_view>> WholeTokens() const;
     bool NeedsRegex() const { return !urlSimple_ || NeedsDomainRegex(); }
     bool UrlNeedsRegex() const { return !urlSimple_.has_value(); }
 

@@ -16,20 +16,88 @@ AdRuleSet::AdRuleSet(const std::set<std::wstring>& lines) {
         if (!converted) continue;
         rules_.push_back(std::make_unique<AdRule>(std::move(*converted), utility.wstring_to_utf8(line)));
     }
+    Index();
+}
+
+namespace {
+
+// Tokens found in nearly every URL: as keys they would make their rules
+// candidates for almost every check.
+bool IsCommonToken(std::string_view t) {
+    static constexpr std::string_view kCommon[] = {"http", "https", "www", "com", "net", "org", "cn",  "js",
+                                                   "html", "htm",   "php", "jpg", "png", "gif", "css", "de"};
+    if (t.size() < 2) return true;
+    for (std::string_view c : kCommon)
+        if (t == c) return true;
+    return false;
+}
+
+}  // namespace
+
+void AdRuleSet::Index() {
+    // A rule is keyed by, per alternative, the token of its own that fewest
+    // other rules offer (commonest URL tokens last); a rule without a usable
+    // whole token by a required literal found by the automaton; a rule with
+    // neither is confirmed for every URL.
+    std::vector<std::vector<std::vector<std::string_view>>> offered(rules_.size());
+    std::vector<uint64_t> offerHashes;  // one per (rule alternative, token); sorted to count
+    for (size_t id = 0; id < rules_.size(); ++id) {
+        offered[id] = rules_[id]->WholeTokens();
+        for (auto& alternative : offered[id]) {
+            std::sort(alternative.begin(), alternative.end());
+            alternative.erase(std::unique(alternative.begin(), alternative.end()), alternative.end());
+            for (std::string_view t : alternative) offerHashes.push_back(adblock::TokenIndex::Hash(t));
+        }
+    }
+    std::sort(offerHashes.begin(), offerHashes.end());
+    auto offers = [&](std::string_view t) {
+        auto range = std::equal_range(offerHashes.begin(), offerHashes.end(), adblock::TokenIndex::Hash(t));
+        return range.second - range.first;
+    };
+    auto better = [&](std::string_view a, std::string_view b) {
+        bool ca = IsCommonToken(a), cb = IsCommonToken(b);
+        if (ca != cb) return cb;
+        auto oa = offers(a), ob = offers(b);
+        if (oa != ob) return oa < ob;
+        return a.size() > b.size();
+    };
+    std::vector<std::string_view> keys;
     for (uint32_t id = 0; id < rules_.size(); ++id) {
+        keys.clear();
+        bool keyed = !offered[id].empty();
+        for (auto& alternative : offered[id]) {
+            if (alternative.empty()) {
+                keyed = false;
+                break;
+            }
+            keys.push_back(*std::min_element(alternative.begin(), alternative.end(), better));
+        }
+        // One alternative keyed only by a common token: a long literal beats it.
+        if (keyed && keys.size() == 1 && IsCommonToken(keys[0]) &&
+            rules_[id]->RequiredLiteral().size() > keys[0].size() + 2)
+            keyed = false;
+        if (keyed) {
+            for (std::string_view k : keys) tokens_.Add(k, id);
+            ++tokenKeyed_;
+            continue;
+        }
         std::string key = rules_[id]->RequiredLiteral();
         if (key.empty()) alwaysConfirmed_.push_back(id);
         else index_.Add(key, id);
     }
+    tokens_.Build();
     index_.Build();
 }
+
 
 AdDecision AdRuleSet::Decide(std::string_view url, std::string_view host) const {
     thread_local std::vector<uint32_t> candidates;
     candidates.clear();
+    tokens_.Collect(url, candidates);
     index_.Collect(url, candidates);
     candidates.insert(candidates.end(), alwaysConfirmed_.begin(), alwaysConfirmed_.end());
     std::sort(candidates.begin(), candidates.end());
+
     uint32_t previous = UINT32_MAX;
     for (uint32_t id : candidates) {
         if (id == previous) continue;
@@ -49,7 +117,7 @@ CAdFilter::~CAdFilter() { ClearRules(); }
 void CAdFilter::LoadRules() {
     std::lock_guard<std::mutex> g(stateLock_);
     if (loaded_) return;
-    rules_ = std::make_shared<const AdRuleSet>(list_.GetList());
+    rules_ = std::make_shared<const AdRuleSet>(*list_.Snapshot());
     loaded_ = true;
 }
 

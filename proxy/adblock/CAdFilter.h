@@ -12,6 +12,7 @@
 
 #include "adblock/AdRule.h"
 #include "adblock/LiteralIndex.h"
+#include "adblock/TokenIndex.h"
 
 // What a check decided and which rule decided it (nullptr: no rule matched).
 struct AdDecision {
@@ -34,11 +35,16 @@ public:
     size_t size() const { return rules_.size(); }
     const AdRule& rule(size_t i) const { return *rules_[i]; }
     size_t AlwaysConfirmedCount() const { return alwaysConfirmed_.size(); }
+    size_t TokenKeyedCount() const { return tokenKeyed_; }
 
 private:
+    void Index();
+
     std::vector<std::unique_ptr<AdRule>> rules_;  // in the order of the list's lines
-    adblock::LiteralIndex index_;                  // literal key -> rule ids
+    adblock::TokenIndex tokens_;                   // whole token -> rule ids
+    adblock::LiteralIndex index_;                  // literal key -> rule ids, for rules without a good token
     std::vector<uint32_t> alwaysConfirmed_;        // rules without a key, ascending
+    size_t tokenKeyed_ = 0;
 };
 
 // The ad-block engine: the list "Data/easylistchina.txt" converted into rules,

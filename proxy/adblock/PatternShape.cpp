@@ -1,5 +1,6 @@
 #include "adblock/PatternShape.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -54,6 +55,24 @@ size_t Chunk::Find(std::string_view text, size_t from) const {
         if (text.size() - start < text_.size()) return std::string_view::npos;
         if (MatchesAt(text, start)) return start;
         searchFrom = hit + 1;
+    }
+}
+
+void Chunk::AppendTokenRuns(bool leftEdge, bool rightEdge, std::vector<TokenRun>& out) const {
+    const size_t n = text_.size();
+    size_t i = 0;
+    while (i < n) {
+        if (any_[i] || !IsTokenChar(text_[i])) {
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < n && !any_[i] && IsTokenChar(text_[i])) ++i;
+        TokenRun run;
+        run.text = std::string_view(text_).substr(start, i - start);
+        run.boundedLeft = start == 0 ? leftEdge : !any_[start - 1];
+        run.boundedRight = i == n ? rightEdge : !any_[i];
+        out.push_back(run);
     }
 }
 
@@ -143,22 +162,78 @@ std::string Glob::RequiredLiteral() const {
     return std::string(best);
 }
 
-bool SimplePattern::Search(std::string_view text) const {
-    size_t brk = text.find_first_of("\r\n");
-    if (brk == std::string_view::npos) {
+std::vector<TokenRun> Glob::TokenRuns() const {
+    // Which chunk ends lie at a separator of every match: the text's edges,
+    // and the "." that the dot run ends with. A ".*" bounds nothing.
+    std::vector<TokenRun> out;
+    const bool restEmpty = floating.empty() && suffixWords.empty();
+    if (anchoredStart) {
+        head.AppendTokenRuns(true, !dotRun && restEmpty && anchoredEnd, out);
+        if (dotRun) {
+            // Starts right after the head or right after a ".".
+            bool left = head.empty() || head.EndsWithSeparator();
+            afterDotRun.AppendTokenRuns(left, restEmpty && anchoredEnd, out);
+        }
+    }
+    for (size_t i = 0; i < floating.size(); ++i) {
+        bool last = i + 1 == floating.size();
+        floating[i].AppendTokenRuns(false, last && anchoredEnd && suffixWords.empty(), out);
+    }
+    return out;
+}
+
+void SimplePattern::Index() {
+    if (alternatives.size() < kIndexedAlternatives) return;
+    auto index = std::make_shared<LiteralIndex>();
+    unkeyed_.clear();
+    for (uint32_t i = 0; i < alternatives.size(); ++i) {
+        std::string key = alternatives[i].RequiredLiteral();
+        if (key.empty()) unkeyed_.push_back(i);
+        else index->Add(key, i);
+    }
+    index->Build();
+    index_ = std::move(index);
+}
+
+bool SimplePattern::SearchLine(std::string_view line, bool atStart, bool atEnd) const {
+    if (!index_) {
         for (const Glob& g : alternatives)
-            if (g.Search(text, true, true)) return true;
+            if (g.Search(line, atStart, atEnd)) return true;
         return false;
     }
+    for (uint32_t i : unkeyed_)
+        if (alternatives[i].Search(line, atStart, atEnd)) return true;
+    thread_local std::vector<uint32_t> hits;
+    hits.clear();
+    index_->Collect(line, hits);
+    for (uint32_t i : hits)
+        if (alternatives[i].Search(line, atStart, atEnd)) return true;
+    return false;
+}
+
+namespace {
+
+// The first line terminator at or after from, or the text's size. (Two
+// vectorised scans; find_first_of would call memchr once per byte.)
+size_t LineEnd(std::string_view text, size_t from) {
+    const char* base = text.data() + from;
+    const size_t n = text.size() - from;
+    const void* lf = std::memchr(base, '\n', n);
+    const size_t lfAt = lf ? static_cast<const char*>(lf) - base : n;
+    const void* cr = std::memchr(base, '\r', lfAt);
+    return from + (cr ? static_cast<const char*>(cr) - base : lfAt);
+}
+
+}  // namespace
+
+bool SimplePattern::Search(std::string_view text) const {
+    if (LineEnd(text, 0) == text.size()) return SearchLine(text, true, true);
     // No piece of a simple pattern matches a line terminator, so a match lies
     // within one line; "^" and "$" still mean the ends of the whole input.
     size_t start = 0;
     while (true) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        for (const Glob& g : alternatives)
-            if (g.Search(line, start == 0, end == text.size())) return true;
+        size_t end = LineEnd(text, start);
+        if (SearchLine(text.substr(start, end - start), start == 0, end == text.size())) return true;
         if (end == text.size()) return false;
         start = end + 1;
     }
@@ -272,7 +347,9 @@ private:
 
 // Groups of one alternative are only brackets: splice their content in.
 void InlineSingleGroups(Seq& seq) {
+    if (std::none_of(seq.begin(), seq.end(), [](const Item& it) { return it.kind == Item::Kind::Group; })) return;
     Seq out;
+    out.reserve(seq.size());
     for (Item& item : seq) {
         if (item.kind == Item::Kind::Group) {
             for (Seq& alt : item.alternatives) InlineSingleGroups(alt);
@@ -389,6 +466,7 @@ std::optional<SimplePattern> ParseSimplePattern(std::string_view pattern) {
         if (!g) return std::nullopt;
         out.alternatives.push_back(std::move(*g));
     }
+    out.Index();
     return out;
 }
 

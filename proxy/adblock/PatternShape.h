@@ -1,12 +1,31 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "adblock/LiteralIndex.h"
+
 namespace adblock {
+
+// Token characters: ASCII letters and digits. A URL is read as maximal runs of
+// them (its tokens); everything else separates.
+inline bool IsTokenChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// A run of literal token characters that every match contains. Bounded on a
+// side when the match has a separator (or the edge of the text) there, so
+// that a bounded-both-ways run is a whole token of any matching URL.
+struct TokenRun {
+    std::string_view text;
+    bool boundedLeft = false;
+    bool boundedRight = false;
+    bool whole() const { return boundedLeft && boundedRight; }
+};
 
 // A fixed-length run of pattern characters, each a literal byte or "." (any
 // byte but a line terminator).
@@ -23,6 +42,12 @@ public:
     // Leftmost position >= from where the chunk matches, or npos.
     size_t Find(std::string_view text, size_t from) const;
     void Finish();  // computes the search anchor once the chunk is complete
+    // The chunk's literal token runs; leftEdge/rightEdge say whether the
+    // chunk's own ends are bounded (see TokenRun).
+    void AppendTokenRuns(bool leftEdge, bool rightEdge, std::vector<TokenRun>& out) const;
+    // Whether the chunk's first / last character is a literal separator.
+    bool StartsWithSeparator() const { return !text_.empty() && !any_[0] && !IsTokenChar(text_[0]); }
+    bool EndsWithSeparator() const { return !text_.empty() && !any_.back() && !IsTokenChar(text_.back()); }
 
 private:
     std::string text_;
@@ -49,6 +74,8 @@ struct Glob {
     bool Search(std::string_view text, bool atStart, bool atEnd) const;
     // Every literal run that any match must contain, the longest first candidate.
     std::string RequiredLiteral() const;
+    // Every token run that any match contains, with its bounds.
+    std::vector<TokenRun> TokenRuns() const;
 };
 
 // A pattern that Glob matching decides exactly as std::regex (ECMAScript) does.
@@ -56,6 +83,18 @@ struct SimplePattern {
     std::vector<Glob> alternatives;
     // Search over a whole input, line terminators included.
     bool Search(std::string_view text) const;
+
+    // Long alternations (a rule's list of domains) are searched through an
+    // automaton over the alternatives' required literals, so only the
+    // alternatives whose literal occurs are tried. Built by Index().
+    static constexpr size_t kIndexedAlternatives = 8;
+    void Index();
+
+private:
+    bool SearchLine(std::string_view line, bool atStart, bool atEnd) const;
+
+    std::shared_ptr<const LiteralIndex> index_;
+    std::vector<uint32_t> unkeyed_;  // alternatives without a literal, always tried
 };
 
 // Longest pattern text taken as simple: std::regex refuses automata beyond its

@@ -26,6 +26,8 @@ public:
 
     // A snapshot of the entries in ascending order; later reloads do not change it.
     std::set<std::wstring> GetList() const;
+    // The same snapshot, shared instead of copied.
+    std::shared_ptr<const std::set<std::wstring>> Snapshot() const;
     size_t size() const;
     // 1 locks the list against edits, 0 allows them.
     void Readonly(int readonly);
@@ -38,7 +40,6 @@ public:
 
 protected:
     using Entries = std::set<std::wstring>;
-    std::shared_ptr<const Entries> Snapshot() const;
     // Adds an entry (not yet stored); false when read-only or already there.
     bool AddEntry(const std::wstring& entry);
     // Called with the new entries after every load or edit, before they are

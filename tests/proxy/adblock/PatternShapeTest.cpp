@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <regex>
 
 namespace adblock {
@@ -85,6 +86,74 @@ TEST(PatternShapeTest, RandomShapesMatchLikeStdRegex) {
         }
     }
     EXPECT_GT(parsed, 2000);
+}
+
+// The maximal runs of token characters in text.
+std::set<std::string> TokensOf(const std::string& text) {
+    std::set<std::string> out;
+    for (size_t i = 0; i < text.size();) {
+        if (!IsTokenChar(text[i])) {
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < text.size() && IsTokenChar(text[i])) ++i;
+        out.insert(text.substr(start, i - start));
+    }
+    return out;
+}
+
+// The index keys a rule by a token it calls whole: any text the pattern
+// matches must carry that token as a maximal run, or the rule would be missed.
+TEST(PatternShapeTest, WholeTokensAreTokensOfEveryMatch) {
+    std::mt19937 rng(777);
+    auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
+    const std::vector<std::string> starts = {"", "^", "^http://(.*?\\.|)", "^ab", "^a/", "^(.*?\\.|)",
+                                             "^a(.*?\\.|)"};
+    const std::vector<std::string> pieces = {"ab", "b", "\\.", ".", ".*", "/", "-", "a1", "\\?", "(a/)"};
+    const std::vector<std::string> ends = {"", "$", ".*(ab|b)", "/$", ".", "(ab|\\.b)"};
+    const std::vector<std::string> textPieces = {"a", "b", ".", "/", "ab", "a1", "-", "?", "\n", "ab.b", "http://"};
+    int checked = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string pattern = pick(starts);
+        for (int k = rng() % 5; k > 0; --k) pattern += pick(pieces);
+        pattern += pick(ends);
+        auto simple = ParseSimplePattern(pattern);
+        if (!simple) continue;
+        for (int j = 0; j < 40; ++j) {
+            std::string text;
+            for (int k = rng() % 9; k > 0; --k) text += pick(textPieces);
+            if (!simple->Search(text)) continue;
+            std::set<std::string> tokens = TokensOf(text);
+            // At least one alternative matches; each matching one must be found by its whole tokens.
+            for (const Glob& g : simple->alternatives) {
+                SimplePattern one;
+                one.alternatives.push_back(g);
+                if (!one.Search(text)) continue;
+                for (const TokenRun& run : g.TokenRuns()) {
+                    if (!run.whole()) continue;
+                    ++checked;
+                    ASSERT_TRUE(tokens.count(std::string(run.text)))
+                        << pattern << " on [" << text << "]: " << run.text << " is not a token";
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 1000);
+}
+
+// A rule's domain list is a long alternation, searched through its own index:
+// the same answers as std::regex, empty and unkeyed alternatives included.
+TEST(PatternShapeTest, LongAlternationsMatchLikeStdRegex) {
+    std::string domains = "(a\\.com|b\\.org|.*\\.c\\.net|d\\.de|e\\.e|f\\.fr|gg|h\\.io|ii\\.jp|.*)";
+    std::string noEmpty = "(a\\.com|b\\.org|.*\\.c\\.net|d\\.de|e\\.e|f\\.fr|gg|h\\.io|ii\\.jp|^k\\.k$|.)";
+    std::string words = "x.*(a1|b2|c3|d4|e5|f6|g7|h8|i9|j0)";
+    std::vector<std::string> texts = {"a.com", "www.b.org", "x.c.net", "c.net", "d.de", "xe.e", "gg",  "k.k",
+                                      "sk.k", "k.k\n", "",        "q",       "ii.jp", "xj0", "xb", "x\nb2"};
+    ExpectSameAsRegex(domains, texts);
+    ExpectSameAsRegex(noEmpty, texts);
+    ExpectSameAsRegex(words, texts);
+    ExpectSameAsRegex("(a\\.com|b\\.org|c\\.net|d\\.de|e\\.e|f\\.fr|gg|h\\.io|ii\\.jp)", texts);
 }
 
 }  // namespace
