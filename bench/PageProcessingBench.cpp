@@ -157,6 +157,27 @@ void BM_HTMLFilter_WorstCaseAnchors(benchmark::State& state) {
 }
 void BM_HTMLFilter_Gbk(benchmark::State& state) { FilterPage(state, pages->gbkPage); }
 
+// The page of the peer benchmark (bench/proxy/): 20 KB of English text with
+// 100 links, none of them filtered.
+void BM_HTMLFilter_EnglishPage(benchmark::State& state) {
+    static const std::string page = [] {
+        static const char* kWords[] = {"river", "garden", "window", "market", "letter", "travel", "number",
+                                       "summer", "bridge", "planet", "yellow", "simple", "silver", "forest"};
+        std::mt19937 rng(99);
+        auto word = [&] { return std::string(kWords[rng() % 14]); };
+        std::string p = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Daily notes</title></head>\n<body>\n";
+        for (int i = 0; i < 100; ++i) {
+            p += "<p>";
+            for (int w = 0; w < 18; ++w) p += word() + " ";
+            p += "</p>\n<p><a href=\"/articles/" + word() + "-" + word() + "-" + std::to_string(i) + ".html\">" + word() +
+                 " " + word() + " " + word() + "</a></p>\n";
+        }
+        while (p.size() < 20480 - 16) p += word() + " ";
+        return p + "\n</body></html>\n";
+    }();
+    FilterPage(state, page);
+}
+
 // A 1 MB page of mixed markup and text, gzip-compressed as servers send it.
 std::string MakeMegabytePage() {
     std::mt19937 rng(7);
@@ -240,6 +261,7 @@ void BM_InflateGzipBytewise_CappedBomb(benchmark::State& state) { InflateBench<I
 
 BENCHMARK(BM_HTMLFilter_Utf8)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HTMLFilter_Gbk)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HTMLFilter_EnglishPage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HTMLFilter_WorstCaseAnchors)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_CGZIP_Page)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InflateGzip_Page)->Unit(benchmark::kMillisecond);

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 
@@ -103,6 +104,12 @@ int CUtility::detect_utf8(const char* text, int length) const {
     const auto* s = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
     while (i < n) {
+        // Eight ASCII bytes at a time.
+        uint64_t word;
+        if (i + 8 <= n && (std::memcpy(&word, s + i, 8), (word & 0x8080808080808080ULL) == 0)) {
+            i += 8;
+            continue;
+        }
         unsigned char c = s[i];
         if (c < 0x80) {
             ++i;

@@ -36,6 +36,9 @@ struct CWordFilter::Matcher {
     };
     std::vector<Node> nodes{1};
     size_t wordCount = 0;
+    // The root's moves on ASCII characters, looked up directly (-1: none);
+    // most text is ASCII and the root is where most moves start.
+    int rootAscii[128] = {};
 
     int Next(int node, wchar_t c) const {
         const auto& e = nodes[node].edges;
@@ -64,6 +67,7 @@ struct CWordFilter::Matcher {
     }
 
     void Build() {
+        for (int c = 0; c < 128; ++c) rootAscii[c] = Next(0, static_cast<wchar_t>(c));
         std::queue<int> pending;
         for (auto& [c, child] : nodes[0].edges) {
             nodes[child].fail = 0;
@@ -89,7 +93,8 @@ struct CWordFilter::Matcher {
         for (size_t i = 0; i < n; ++i) {
             wchar_t c = FoldAscii(text[i]);
             int next;
-            while ((next = Next(node, c)) < 0 && node != 0) node = nodes[node].fail;
+            while ((next = node == 0 && c >= 0 && c < 128 ? rootAscii[c] : Next(node, c)) < 0 && node != 0)
+                node = nodes[node].fail;
             node = next < 0 ? 0 : next;
             if (nodes[node].terminal) return true;
         }

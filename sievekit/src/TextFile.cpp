@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -63,15 +64,16 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
 }
 
 std::wstring Utf8ToWide(const std::string& bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
+    // Never more characters than bytes: written through a pointer, then cut.
+    std::wstring out(bytes.size(), L'\0');
+    wchar_t* o = out.data();
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t n = bytes.size(), i = 0;
     while (i < n) {
         unsigned char c = s[i];
         if (c < 0x80) {
-            out.push_back(c);
-            ++i;
+            do *o++ = s[i++];
+            while (i < n && s[i] < 0x80);
             continue;
         }
         int len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
@@ -86,36 +88,48 @@ std::wstring Utf8ToWide(const std::string& bytes) {
                    (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
             ok = false;
         if (!ok) {
-            out.push_back(0xFFFD);
+            *o++ = 0xFFFD;
             ++i;
             continue;
         }
-        out.push_back(static_cast<wchar_t>(cp));
+        *o++ = static_cast<wchar_t>(cp);
         i += static_cast<size_t>(len);
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
 std::string WideToUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t w : text) {
-        auto cp = static_cast<char32_t>(w);
-        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+    // Sized exactly first (a loop without branches), then written through a
+    // pointer, ASCII first. Invalid code points are written as U+FFFD.
+    const size_t n = text.size();
+    const wchar_t* t = text.data();
+    size_t bytes = n;
+    for (size_t i = 0; i < n; ++i) {
+        auto cp = static_cast<uint32_t>(t[i]);
+        bytes += static_cast<size_t>(cp >= 0x80) + (cp >= 0x800) + (cp >= 0x10000) - (cp > 0x10FFFF);
+    }
+    std::string out(bytes, '\0');
+    char* o = out.data();
+    for (size_t i = 0; i < n; ++i) {
+        auto cp = static_cast<uint32_t>(t[i]);
         if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *o++ = static_cast<char>(cp);
+            continue;
+        }
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+        if (cp < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (cp >> 6));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *o++ = static_cast<char>(0xE0 | (cp >> 12));
+            *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *o++ = static_cast<char>(0xF0 | (cp >> 18));
+            *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
     return out;
