@@ -234,6 +234,7 @@ rss_kb() { # VmRSS summed over a process tree
 threads() { awk '/^Threads:/ {print $2}' "/proc/$1/status"; }
 
 mem_idle() { echo "$(rss_kb "$(pid_of "$1")")"; }
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 declare -A RSS0
 for t in Morvane tinyproxy e2guardian; do RSS0[$t]=$(mem_idle "$t"); done
 
@@ -274,6 +275,7 @@ for ((rep = 1; rep <= REPS; rep++)); do
   done
 done
 
+load_end=$(cut -d' ' -f1-3 /proc/loadavg)
 declare -A RSS1
 for t in Morvane tinyproxy e2guardian; do RSS1[$t]=$(mem_idle "$t"); done
 
@@ -306,6 +308,7 @@ echo
 echo "Proxy peer benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(uname -r)"
 echo "nginx $(nginx -v 2>&1 | sed 's|.*/||') worker_processes 1; $(tinyproxy -v 2>&1); $(e2guardian -v 2>&1 | head -n 1); Morvane $(git -C "$repo" rev-parse --short HEAD)"
 echo "requests per ab run: page $N_PAGE, json $N_JSON, 1MB $N_BIG; medians of $REPS runs (failed / non-2xx: sums over the runs)"
+echo "load average (1/5/15 min) at the first ab run: $load_start; at the last: $load_end (other work on the machine shows here)"
 echo "origin files: page.html $(size_of page.html) B (100 links), data.json $(size_of data.json) B, big.dat $(size_of big.dat) B"
 echo
 fmt='%-10s %-9s %3s %9s %5s %5s %5s %8s %8s %10s %9s %7s %7s\n'
