@@ -13,6 +13,10 @@ packages=(
 if [ "${1:-}" = "--for-tests" ]; then
   packages+=(chromium nodejs webext-ublock-origin-firefox)
 fi
+# The peer benchmark (bench/proxy/run.sh) runs an origin, two peer proxies and ab.
+if [ "${1:-}" = "--for-bench" ]; then
+  packages+=(nginx-light tinyproxy e2guardian apache2-utils python3)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
