@@ -1,0 +1,82 @@
+// The ad-block engine on a filter list and request URLs. The input is the
+// list text up to its first empty line, then one request a line: a URL,
+// optionally followed by a blank and the host (else the host is read from
+// the URL). Each URL is checked against the loaded rules; short cases are
+// compared with the reference engine of the tests (std::regex over every
+// rule in list order).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "ReferenceEngine.h"
+#include "adblock/CAdFilter.h"
+#include "adblock/RuleConversion.h"
+
+namespace {
+
+std::string HostOf(const std::string& url) {
+    size_t start = url.find("://");
+    start = start == std::string::npos ? 0 : start + 3;
+    size_t end = url.find_first_of(":/?", start);
+    return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::EnterScratchFolder();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    size_t split = input.find("\n\n");
+    const std::string list = input.substr(0, split);
+    const std::string requests = split == std::string::npos ? std::string() : input.substr(split + 2);
+
+    // The conversion of each line on its own.
+    for (size_t pos = 0; pos <= list.size();) {
+        size_t end = list.find('\n', pos);
+        if (end == std::string::npos) end = list.size();
+        auto converted = adblock::ConvertLine(list.substr(pos, end - pos));
+        if (converted) FUZZ_CHECK(converted->exception == 0 || converted->exception == 1);
+        pos = end + 1;
+    }
+
+    fuzzsupport::WriteFile("Data/list.txt", list);
+    CAdFilter filter("Data/list.txt");
+    filter.LoadRules();
+    FUZZ_CHECK(filter.IsLoaded());
+    const auto rules = filter.Rules();
+    const bool compare = list.size() <= 2048;
+    std::unique_ptr<ReferenceEngine> reference;
+
+    for (size_t pos = 0; pos < requests.size();) {
+        size_t end = requests.find('\n', pos);
+        if (end == std::string::npos) end = requests.size();
+        std::string line = requests.substr(pos, end - pos);
+        pos = end + 1;
+        size_t blank = line.find(' ');
+        const std::string url = line.substr(0, blank);
+        const std::string host = blank == std::string::npos ? HostOf(url) : line.substr(blank + 1);
+
+        const AdDecision decision = filter.Explain(url, host);
+        FUZZ_CHECK(decision.verdict == 0 || decision.verdict == 1);
+        if (decision.rule) FUZZ_CHECK(decision.verdict == decision.rule->exception());
+        if (url.empty()) FUZZ_CHECK(filter.CheckUrl(url, host) == 1);
+        else FUZZ_CHECK(filter.CheckUrl(url, host) == decision.verdict);
+        // A remembered verdict answers the second time.
+        FUZZ_CHECK(filter.CheckUrl(url, host) == filter.CheckUrl(url, host));
+
+        if (compare && url.size() <= 256 && host.size() <= 256) {
+            if (!reference) reference = std::make_unique<ReferenceEngine>(CMyList("Data/list.txt").GetList());
+            const ReferenceEngine::Decision want = reference->Decide(url, host);
+            FUZZ_CHECK(want.verdict == decision.verdict || url.empty());
+            FUZZ_CHECK(want.line == (decision.rule ? decision.rule->sourceLine() : std::string("-")) || url.empty());
+        }
+    }
+    return 0;
+}
