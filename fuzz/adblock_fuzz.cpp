@@ -26,6 +26,24 @@ std::string HostOf(const std::string& url) {
     return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+// No regular-expression rule ("/.../") and at most three wildcards a line.
+bool ReferenceCanAnswer(const std::string& list) {
+    for (size_t pos = 0; pos <= list.size();) {
+        size_t end = list.find('\n', pos);
+        if (end == std::string::npos) end = list.size();
+        std::string line = list.substr(pos, end - pos);
+        pos = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        size_t options = line.find('$');
+        std::string pattern = line.substr(0, options);
+        if (pattern.size() >= 2 && pattern.front() == '/' && pattern.back() == '/') return false;
+        size_t stars = 0;
+        for (char c : line) stars += c == '*';
+        if (stars > 3) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -53,7 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     filter.LoadRules();
     FUZZ_CHECK(filter.IsLoaded());
     const auto rules = filter.Rules();
-    const bool compare = list.size() <= 2048;
+    // The reference engine runs every rule through libstdc++'s backtracking
+    // std::regex, which takes exponential time on wildcard runs and nested
+    // repeats; it is asked only about lists it can answer quickly.
+    const bool compare = list.size() <= 2048 && ReferenceCanAnswer(list);
     std::unique_ptr<ReferenceEngine> reference;
     std::set<std::string> checked;
 
@@ -76,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else if (checked.insert(url).second) FUZZ_CHECK(first == decision.verdict);
         FUZZ_CHECK(filter.CheckUrl(url, "other.example") == first);
 
-        if (compare && url.size() <= 256 && host.size() <= 256) {
+        if (compare && url.size() <= 64 && host.size() <= 64) {
             if (!reference) reference = std::make_unique<ReferenceEngine>(CMyList("Data/list.txt").GetList());
             const ReferenceEngine::Decision want = reference->Decide(url, host);
             FUZZ_CHECK(want.verdict == decision.verdict || url.empty());
