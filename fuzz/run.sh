@@ -66,7 +66,7 @@ for name in "${targets[@]}"; do
   rm -rf "$scratch"
   # libFuzzer's closing status line: "#N DONE cov: C ft: F corp: K/S ...".
   last=$(grep -E '^#[0-9]+' "$work/log" | tail -1)
-  execs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$work/log" | grep -oE '[0-9]+$' || true)
+  execs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$work/log" | grep -oE '[0-9]+$' | tail -1)
   cov=$(grep -oE 'cov: [0-9]+' <<<"$last" | cut -d' ' -f2)
   ft=$(grep -oE 'ft: [0-9]+' <<<"$last" | cut -d' ' -f2)
   corp=$(grep -oE 'corp: [0-9]+/[0-9]+[a-zA-Z]*' <<<"$last" | cut -d' ' -f2)
