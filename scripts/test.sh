@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the packages, builds and runs every test: the whole suite in an
 # optimised build and under AddressSanitizer+UndefinedBehaviorSanitizer, and
-# the concurrency tests under ThreadSanitizer.
+# the concurrency tests under ThreadSanitizer; last, a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --for-tests
@@ -23,3 +23,6 @@ cmake --preset tsan -DMORVANE_TESTS=ON
 cmake --build --preset tsan -j "$jobs"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R 'Concurrency|Stop|Reload'
+
+echo "== fuzz targets, about 30 s each"
+fuzz/run.sh 30

@@ -14,6 +14,32 @@ bool SafeSearch(std::string_view text, const std::regex& re) {
     }
 }
 
+// libstdc++ reads the number of a back-reference ("\\12") or of a repeat
+// count ("{2,5}") into a long without checking for overflow, so compiling a
+// pattern with such a number of 19 digits or more is undefined behaviour. No
+// list needs more than nine digits there; a pattern that has them is treated
+// like one the library refuses.
+bool HasOverlongRegexNumber(std::string_view pattern) {
+    auto digitsAt = [&](size_t i) {
+        size_t n = 0;
+        while (i + n < pattern.size() && pattern[i + n] >= '0' && pattern[i + n] <= '9') ++n;
+        return n;
+    };
+    constexpr size_t kMaxDigits = 9;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '\\') {
+            if (digitsAt(i + 1) > kMaxDigits) return true;
+            ++i;  // the escaped character, so "\\\\" is not read as an escape
+        } else if (pattern[i] == '{') {
+            size_t first = digitsAt(i + 1);
+            if (first > kMaxDigits) return true;
+            size_t after = i + 1 + first;
+            if (after < pattern.size() && pattern[after] == ',' && digitsAt(after + 1) > kMaxDigits) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 AdRule::AdRule(adblock::ConvertedRule converted, std::string sourceLine)
@@ -50,6 +76,9 @@ bool AdRule::EnsureCompiled() const {
     std::call_once(compileOnce_, [this] {
         try {
             auto flags = std::regex::ECMAScript;
+            if ((!urlSimple_ && HasOverlongRegexNumber(urlPattern_)) ||
+                (NeedsDomainRegex() && HasOverlongRegexNumber(domainText_)))
+                throw std::regex_error(std::regex_constants::error_badbrace);
             if (!urlSimple_) urlRegex_ = std::make_unique<std::regex>(urlPattern_, flags);
             if (NeedsDomainRegex()) domainRegex_ = std::make_unique<std::regex>(domainText_, flags);
             compiled_ = true;

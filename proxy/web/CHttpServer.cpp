@@ -124,13 +124,22 @@ void CHttpServer::Serve(int socket) {
     char request[kRequestBufferSize];
     int received = Recv(socket, request, static_cast<int>(sizeof request));
     if (received <= 0) return;
+    Reply reply = Answer(std::string_view(request, static_cast<size_t>(received)));
+    if (!reply.found) return SendNotFound(socket);
+    // The header in one plain send; a failure shows in the body's send.
+    if (!reply.header.empty()) platform::SendSome(socket, reply.header.data(), static_cast<int>(reply.header.size()));
+    Send(socket, reply.body.data(), static_cast<int>(reply.body.size()));
+}
+
+CHttpServer::Reply CHttpServer::Answer(std::string_view request) {
+    Reply reply;
     // A request that fills the buffer may have been cut anywhere; refuse it
     // rather than act on part of it.
-    if (static_cast<size_t>(received) >= kRequestBufferSize) return SendNotFound(socket);
+    if (request.size() >= kRequestBufferSize) return reply;
 
-    std::string path = ParseRequestPath(std::string_view(request, static_cast<size_t>(received)));
+    std::string path = ParseRequestPath(request);
     SuffixAndParameter command = SplitSuffixAndParameter(path);
-    if (command.suffix.size() >= kSuffixSize) return SendNotFound(socket);
+    if (command.suffix.size() >= kSuffixSize) return reply;
     LowerAscii(command.suffix);
 
     if (controls.Dispatch(command.suffix, command.hasParameter ? command.parameter.c_str() : nullptr)) {
@@ -143,15 +152,16 @@ void CHttpServer::Serve(int socket) {
         command.suffix = ".html";
     }
 
-    if (LeavesPageFolder(path)) return SendNotFound(socket);
+    if (LeavesPageFolder(path)) return reply;
     std::string fileName = root + path;
-    if (fileName.size() >= kFileNameSize) return SendNotFound(socket);
+    if (fileName.size() >= kFileNameSize) return reply;
 
     // param.js carries settings that change while the server runs.
-    std::string body = ReadFileCached(fileName, path != kParamScript);
-    if (body.empty()) return SendNotFound(socket);
-    SendHeader(socket, static_cast<int>(body.size()), MimeTypeFor(command.suffix));
-    Send(socket, body.data(), static_cast<int>(body.size()));
+    reply.body = ReadFileCached(fileName, path != kParamScript);
+    if (reply.body.empty()) return reply;
+    reply.found = true;
+    reply.header = FormatHeader(static_cast<int>(reply.body.size()), MimeTypeFor(command.suffix));
+    return reply;
 }
 
 std::string CHttpServer::ReadFileCached(const std::string& fileName, bool useCache) {
@@ -184,10 +194,16 @@ std::string CHttpServer::ReadWholeFile(const std::string& fileName) {
 
 void CHttpServer::SendNotFound(int socket) { Send(socket, kNotFound, static_cast<int>(sizeof kNotFound - 1)); }
 
-void CHttpServer::SendHeader(int socket, int bodyLength, const char* contentType) {
+std::string CHttpServer::FormatHeader(int bodyLength, const char* contentType) {
     char header[256];
     int n = std::snprintf(header, sizeof header, "HTTP/1.0 %d OK\nContent-Type: %s\nContent-Length: %d\r\n\r\n", 200,
                           contentType, bodyLength);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof header) return;
-    platform::SendSome(socket, header, n);  // one plain send; a failure shows in the body's send
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof header) return {};
+    return std::string(header, static_cast<size_t>(n));
+}
+
+void CHttpServer::SendHeader(int socket, int bodyLength, const char* contentType) {
+    std::string header = FormatHeader(bodyLength, contentType);
+    if (header.empty()) return;
+    platform::SendSome(socket, header.data(), static_cast<int>(header.size()));  // one plain send; a failure shows in the body's send
 }

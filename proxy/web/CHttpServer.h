@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <sievekit/CProxyConfig.h>
 
@@ -50,6 +51,19 @@ public:
     // request thread. Safe to call more than once and from any thread but a
     // request thread.
     void Stop();
+
+    // The answer to one received request, decided without the socket: the
+    // not-found text, or a header and the page. Runs the control command the
+    // request names. `request` is what one receive returned.
+    struct Reply {
+        bool found = false;
+        std::string header;  // empty when it could not be formatted (the page is sent all the same)
+        std::string body;
+    };
+    Reply Answer(std::string_view request);
+    // The header announcing a page of this length and type; empty when it
+    // does not fit the header buffer.
+    static std::string FormatHeader(int bodyLength, const char* contentType);
 
     std::string ReadFileCached(const std::string& fileName, bool useCache);
     static std::string ReadWholeFile(const std::string& fileName);

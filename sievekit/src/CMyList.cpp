@@ -79,8 +79,16 @@ bool CMyList::Save() {
     if (IsReadonly()) return false;
     auto entries = Snapshot();
     std::string text;
+    bool first = true;
     for (const auto& e : *entries) {
-        text += sievekit::WideToUtf8(e);
+        std::string line = sievekit::WideToUtf8(e);
+        // The reader drops a byte-order mark at the start of the file and one
+        // CR at the end of each line. Where an entry itself starts or ends so,
+        // one more is written, so the stored list reads back as it is.
+        if (first && line.starts_with("\xEF\xBB\xBF")) text += "\xEF\xBB\xBF";
+        first = false;
+        text += line;
+        if (!line.empty() && line.back() == '\r') text += '\r';
         text += '\n';
     }
     return sievekit::WriteFileAtomically(fileName_, text);

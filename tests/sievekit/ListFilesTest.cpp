@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 #include "SievekitTestFiles.h"
 #include "sievekit/CMyFile.h"
@@ -95,6 +96,37 @@ TEST(ListFileSaving, ChineseEntriesSurviveTheRoundTrip) {
     EXPECT_EQ(dir.Read("Data/manual_image.txt"), "/\xE5\x9B\xBE\xE7\x89\x87/\xE6\xA8\xAA\xE5\xB9\x85\n");
     CManualFilterImage again;
     EXPECT_EQ(again.GetList(), std::set<std::wstring>{L"/图片/横幅"});
+}
+
+// A line's CR before its LF and a byte-order mark at the start of the file
+// are not content; an entry that itself ends in CR or starts with U+FEFF
+// (from a file with mixed line ends, or a mark repeated) must still read
+// back unchanged after a store, however often the list is stored.
+TEST(ListFileSaving, EntriesEndingInCrOrStartingWithAByteOrderMarkSurviveRepeatedStores) {
+    TempFolder dir(true);
+    // The marked entry alone, so it is the first line stored.
+    dir.Write("Data/user_black.txt", "\xEF\xBB\xBF\xEF\xBB\xBFmarked.example\n");
+    dir.Write("Data/user_noimage.txt", "ends.example\r\r\nplain.example\r\n");
+    const std::pair<const char*, std::set<std::wstring>> cases[] = {
+        {"Data/user_black.txt", {L"\uFEFFmarked.example"}},
+        {"Data/user_noimage.txt", {L"ends.example\r", L"plain.example"}},
+    };
+    for (const auto& [file, loaded] : cases) {
+        CMyList list(file);
+        ASSERT_EQ(list.GetList(), loaded) << file;
+        list.Readonly(0);
+        for (int store = 0; store < 3; ++store) {
+            ASSERT_TRUE(list.Save());
+            ASSERT_TRUE(list.ReloadData());
+            EXPECT_EQ(list.GetList(), loaded) << file << " after store " << store + 1;
+        }
+    }
+    // Ordinary entries are stored as before: one a line, LF only, no mark.
+    dir.Write("Data/user_white.txt", "b.example\r\na.example\n");
+    CMyList plain("Data/user_white.txt");
+    plain.Readonly(0);
+    ASSERT_TRUE(plain.Save());
+    EXPECT_EQ(dir.Read("Data/user_white.txt"), "a.example\nb.example\n");
 }
 
 TEST(ListFileSaving, FailedSaveKeepsTheOldFileAndLeavesNoTemporaryFile) {

@@ -112,6 +112,23 @@ TEST_F(CAdFilterTest, BrokenPatternsNeverMatchAndLoadingGoesOn) {
     EXPECT_EQ(f->Explain("http://a.test/banner", "a.test").rule->sourceLine(), "banner");
 }
 
+// A back-reference or repeat count of 19 digits or more overflows libstdc++'s
+// number reading (undefined behaviour, caught by the sanitizer build); such a
+// rule is refused like a broken one, while ordinary counts and escapes of
+// digits still compile.
+TEST_F(CAdFilterTest, OverlongRegexNumbersNeverMatchAndShortOnesStillDo) {
+    auto f = Loaded("ad]+\\55555555555555555555-js/\n"
+                    "track]{1,99999999999999999999}/\n"
+                    "pix]{3}el\n"
+                    "ban]{1,2}\\\\123456789012345/\n");
+    EXPECT_EQ(f->CheckUrl("http://a.test/ad]]5-js/", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/track]/", "a.test"), 1);
+    EXPECT_EQ(f->Explain("http://a.test/ad]]5-js/", "a.test").rule, nullptr);
+    EXPECT_EQ(f->CheckUrl("http://a.test/pix]]]el", "a.test"), 0) << "a short count still works";
+    // An escaped backslash followed by digits is no back-reference.
+    EXPECT_EQ(f->CheckUrl("http://a.test/ban]\\123456789012345/", "a.test"), 0);
+}
+
 TEST_F(CAdFilterTest, RegexRulesAreUsedWhenTheirShapeIsNotDirect) {
     // "{2}" and "[...]" go to std::regex; "\d" as well.
     auto f = Loaded("ad[0-9]{2}x/\n@@/ok\\d/\n");  // the exception sorts first

@@ -18,6 +18,7 @@
 #include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 #include "web/CHttpServer.h"
+#include "web/RequestPath.h"
 
 using testsupport::LoopbackClient;
 using testsupport::WaitFor;
@@ -130,6 +131,32 @@ TEST_F(HttpServerTest, NotFoundText) {
     EXPECT_EQ(Ask(Get("/img")), kNotFound);
     folder.Write("www/empty.html", "");
     EXPECT_EQ(Ask(Get("/empty.html")), kNotFound);
+}
+
+// Answer is the whole of a request's handling but the socket: what it
+// decides is byte for byte what a browser receives.
+TEST_F(HttpServerTest, AnswerWithoutSocketIsWhatTheBrowserReceives) {
+    folder.Write("www/style.css", "p{}");
+    for (const std::string& request :
+         {Get("/index.html"), Get("/style.css"), Get("/missing.html"), Get("/../Data/config.ini"),
+          Get("/zelk.close"), std::string("PUT /index.html HTTP/1.1\r\n\r\n")}) {
+        CHttpServer::Reply reply = server->Answer(request);
+        const std::string expected = reply.found ? reply.header + reply.body : kNotFound;
+        EXPECT_EQ(Ask(request), expected) << request.substr(0, 40);
+    }
+    CHttpServer::Reply page = server->Answer(Get("/index.html"));
+    EXPECT_TRUE(page.found);
+    EXPECT_EQ(page.header + page.body, Ok("text/html", "<p>index</p>"));
+    EXPECT_FALSE(server->Answer(Get("/../Data/config.ini")).found);
+    std::string full = Get("/index.html");
+    full.resize(kRequestBufferSize, 'x');
+    EXPECT_FALSE(server->Answer(full).found) << "a receive that fills the buffer";
+    full.resize(kRequestBufferSize - 1);
+    EXPECT_TRUE(server->Answer(full).found);
+    // A command runs on Answer alone and answers the completion page.
+    CHttpServer::Reply command = server->Answer(Get("/zelk.black?url=answer.example"));
+    EXPECT_EQ(command.header + command.body, Ok("text/html", kCompleted));
+    EXPECT_TRUE(ProxyBlocks("www.answer.example"));
 }
 
 TEST_F(HttpServerTest, ParamScriptIsReadFreshWhileOtherPagesStayCached) {
