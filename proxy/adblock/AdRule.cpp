@@ -1,6 +1,7 @@
 #include "adblock/AdRule.h"
 
 #include <exception>
+#include <vector>
 
 namespace {
 
@@ -40,6 +41,80 @@ bool HasOverlongRegexNumber(std::string_view pattern) {
     return false;
 }
 
+// A repeat applied straight to a repeat ("a*+", ".*{2}") or to a group that
+// holds one ("(a+)+") makes libstdc++'s backtracking matcher take time
+// exponential in the text: 30 s and more on URLs of a hundred bytes. Such a
+// search cannot run safely, so the rule is treated like one the library
+// refuses. The lazy mark ("*?") is no repeat.
+bool HasNestedRepeat(std::string_view p) {
+    struct Group {
+        bool holdsRepeat = false;
+    };
+    std::vector<Group> groups(1);
+    enum class Last { None, Atom, Group, Repeat, LazyRepeat } last = Last::None;
+    bool lastGroupHoldsRepeat = false;
+    // Length of a "{n}", "{n,}" or "{n,m}" at i, or 0 when it is none.
+    auto braceRepeat = [&](size_t i) -> size_t {
+        size_t j = i + 1;
+        size_t digits = 0;
+        while (j < p.size() && p[j] >= '0' && p[j] <= '9') ++j, ++digits;
+        if (digits == 0) return 0;
+        if (j < p.size() && p[j] == ',') {
+            ++j;
+            while (j < p.size() && p[j] >= '0' && p[j] <= '9') ++j;
+        }
+        return j < p.size() && p[j] == '}' ? j - i + 1 : 0;
+    };
+    for (size_t i = 0; i < p.size(); ++i) {
+        char c = p[i];
+        size_t brace = c == '{' ? braceRepeat(i) : 0;
+        if (c == '*' || c == '+' || c == '?' || brace > 0) {
+            if (c == '?' && last == Last::Repeat) {
+                last = Last::LazyRepeat;
+                continue;
+            }
+            if (last == Last::Repeat || last == Last::LazyRepeat) return true;
+            if (last == Last::Group && lastGroupHoldsRepeat && c != '?') return true;
+            groups.back().holdsRepeat = true;
+            last = Last::Repeat;
+            if (brace > 0) i += brace - 1;
+            continue;
+        }
+        switch (c) {
+        case '\\':
+            ++i;
+            last = Last::Atom;
+            break;
+        case '[':
+            for (++i; i < p.size() && p[i] != ']'; ++i)
+                if (p[i] == '\\') ++i;
+            last = Last::Atom;
+            break;
+        case '(':
+            groups.emplace_back();
+            last = Last::None;
+            break;
+        case ')':
+            if (groups.size() > 1) {
+                lastGroupHoldsRepeat = groups.back().holdsRepeat;
+                groups.pop_back();
+                if (lastGroupHoldsRepeat) groups.back().holdsRepeat = true;
+            }
+            last = Last::Group;
+            break;
+        case '|':
+            last = Last::None;
+            break;
+        default:
+            last = Last::Atom;
+            break;
+        }
+    }
+    return false;
+}
+
+bool UnsafeRegex(std::string_view pattern) { return HasOverlongRegexNumber(pattern) || HasNestedRepeat(pattern); }
+
 }  // namespace
 
 AdRule::AdRule(adblock::ConvertedRule converted, std::string sourceLine)
@@ -76,8 +151,7 @@ bool AdRule::EnsureCompiled() const {
     std::call_once(compileOnce_, [this] {
         try {
             auto flags = std::regex::ECMAScript;
-            if ((!urlSimple_ && HasOverlongRegexNumber(urlPattern_)) ||
-                (NeedsDomainRegex() && HasOverlongRegexNumber(domainText_)))
+            if ((!urlSimple_ && UnsafeRegex(urlPattern_)) || (NeedsDomainRegex() && UnsafeRegex(domainText_)))
                 throw std::regex_error(std::regex_constants::error_badbrace);
             if (!urlSimple_) urlRegex_ = std::make_unique<std::regex>(urlPattern_, flags);
             if (NeedsDomainRegex()) domainRegex_ = std::make_unique<std::regex>(domainText_, flags);

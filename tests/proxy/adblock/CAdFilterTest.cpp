@@ -129,6 +129,19 @@ TEST_F(CAdFilterTest, OverlongRegexNumbersNeverMatchAndShortOnesStillDo) {
     EXPECT_EQ(f->CheckUrl("http://a.test/ban]\\123456789012345/", "a.test"), 0);
 }
 
+// A repeat of a repeat backtracks for an exponential time in std::regex (the
+// first line took over 30 s on this 70-byte URL): such a rule never matches,
+// while single repeats, lazy marks and repeated groups without repeats inside
+// still work.
+TEST_F(CAdFilterTest, NestedRepeatsNeverMatchAndSingleOnesStillDo) {
+    auto f = Loaded("||*+example.com/ad/\n(ba+)+nner/\ntrack.*{2}x\npi+xel\n(ab)+cd/\n");
+    EXPECT_EQ(f->CheckUrl("http://cdn.exhttps://safex.example.com/ad/q//safex.example.com/ad/q", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/baaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaannner/", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/trackxx", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/piiixel", "a.test"), 0);
+    EXPECT_EQ(f->CheckUrl("http://a.test/ababcd/", "a.test"), 0);
+}
+
 TEST_F(CAdFilterTest, RegexRulesAreUsedWhenTheirShapeIsNotDirect) {
     // "{2}" and "[...]" go to std::regex; "\d" as well.
     auto f = Loaded("ad[0-9]{2}x/\n@@/ok\\d/\n");  // the exception sorts first
