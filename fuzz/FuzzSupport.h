@@ -13,6 +13,10 @@
 #include <string>
 #include <sys/stat.h>
 
+#include <sievekit/CWordFilter.h>
+
+#include "filter/WordFilterPair.h"
+
 namespace fuzzsupport {
 
 // Makes a fresh folder with a Data/ subfolder under $TMPDIR (or /tmp) and
@@ -47,6 +51,20 @@ inline void CopyShippedData() {
         std::fprintf(stderr, "copying %s: %s\n", MORVANE_DATA_DIR, ec.message().c_str());
         std::abort();
     }
+}
+
+// A working folder with the shipped data plus the user's block words
+// userWords (one a line), loaded into a block and an exempt filter that live
+// for the whole run.
+inline WordFilterPair* EnterFolderWithWordFilters(const std::string& userWords) {
+    EnterScratchFolder();
+    CopyShippedData();
+    WriteFile("Data/user_block_words.txt", userWords);
+    auto* block = new CWordFilter(1);
+    auto* exempt = new CWordFilter(0);
+    block->ReloadData(true);
+    exempt->ReloadData(true);
+    return new WordFilterPair{block, exempt};
 }
 #endif
 

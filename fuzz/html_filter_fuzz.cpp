@@ -22,16 +22,9 @@ WordFilterPair* words = nullptr;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::EnterScratchFolder();
-    fuzzsupport::CopyShippedData();
     // A few more words, narrow (code page 936) and ASCII, so pages reach the
     // removal paths without guessing the shipped list.
-    fuzzsupport::WriteFile("Data/user_block_words.txt", "badword\nsecretpage\n\xC9\xAB\xC7\xE9\n");
-    auto* block = new CWordFilter(1);
-    auto* exempt = new CWordFilter(0);
-    block->ReloadData(true);
-    exempt->ReloadData(true);
-    words = new WordFilterPair{block, exempt};
+    words = fuzzsupport::EnterFolderWithWordFilters("badword\nsecretpage\n\xC9\xAB\xC7\xE9\n");
     return 0;
 }
 

@@ -31,14 +31,7 @@ std::string PercentEncodeAll(const std::string& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::EnterScratchFolder();
-    fuzzsupport::CopyShippedData();
-    fuzzsupport::WriteFile("Data/user_block_words.txt", "badword\n\xE8\x89\xB2\xE6\x83\x85\n");
-    auto* block = new CWordFilter(1);
-    auto* exempt = new CWordFilter(0);
-    block->ReloadData(true);
-    exempt->ReloadData(true);
-    words = new WordFilterPair{block, exempt};
+    words = fuzzsupport::EnterFolderWithWordFilters("badword\n\xE8\x89\xB2\xE6\x83\x85\n");
     return 0;
 }
 
