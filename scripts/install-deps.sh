@@ -8,10 +8,17 @@ packages=(
   curl p7zip-full
   clang libclang-rt-14-dev
 )
+# The Windows cross build (mingw-w64, the -posix thread variant, with zlib)
+# and Wine to run its tests; GoogleTest is built from Debian's sources.
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest)
 # The tests also drive pages in a headless browser, and compare the ad-block
 # engine with the straightforward one on the real EasyList (from uBlock Origin).
+# They include the Windows stage.
 if [ "${1:-}" = "--for-tests" ]; then
-  packages+=(chromium nodejs webext-ublock-origin-firefox)
+  packages+=(chromium nodejs webext-ublock-origin-firefox "${windows[@]}")
+fi
+if [ "${1:-}" = "--for-windows" ]; then
+  packages+=("${windows[@]}")
 fi
 # The peer benchmark (bench/proxy/run.sh) runs an origin, two peer proxies and ab.
 if [ "${1:-}" = "--for-bench" ]; then

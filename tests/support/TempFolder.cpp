@@ -1,10 +1,9 @@
 #include "support/TempFolder.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -13,9 +12,16 @@ namespace fs = std::filesystem;
 namespace testsupport {
 
 TempFolder::TempFolder(bool enter) {
-    std::string tmpl = (fs::temp_directory_path() / "morvane-test-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+    // A new folder with a random name; create_directory fails on an existing
+    // one, so two tests never share a folder.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; path_.empty(); ++attempt) {
+        if (attempt == 100) throw std::runtime_error("no fresh temporary folder");
+        fs::path candidate = fs::temp_directory_path() / ("morvane-test-" + std::to_string(random() % 1000000000000ULL));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) path_ = candidate.generic_string();
+    }
     if (enter) {
         previousDir_ = fs::current_path().string();
         fs::current_path(path_);

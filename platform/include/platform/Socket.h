@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/SocketHandle.h"
 #include "platform/SysCall.h"
 
 namespace platform {
 
-// Blocking IPv4 TCP sockets. A socket is an int; -1 is "no socket".
-using Socket = int;
-constexpr Socket kInvalidSocket = -1;
+// Blocking IPv4 TCP sockets. Socket and kInvalidSocket ("no socket") come
+// from the OS's own SocketHandle.h.
 
 // Largest backlog the OS accepts (SOMAXCONN on Windows).
 constexpr int kMaxBacklog = 0x7FFFFFFF;
