@@ -1,9 +1,8 @@
 #include "sievekit/CProxyConfig.h"
 
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <vector>
 
@@ -152,9 +151,10 @@ std::string UpdateSection(const std::string& bytes, const std::string& section,
 }
 
 std::string AbsolutePath(const char* relative) {
-    char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) return relative;
-    return std::string(cwd) + "/" + relative;
+    std::error_code ec;
+    std::filesystem::path cwd = std::filesystem::current_path(ec);
+    if (ec) return relative;
+    return cwd.string() + "/" + relative;
 }
 
 }  // namespace

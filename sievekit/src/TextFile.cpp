@@ -1,6 +1,6 @@
 #include "TextFile.h"
 
-#include <unistd.h>
+#include <platform/File.h>
 
 #include <atomic>
 #include <cstdint>
@@ -49,18 +49,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     // file must not write into one temporary file, or one of them would rename
     // the other's half-written bytes into place.
     static std::atomic<unsigned> sequence{0};
-    std::string tmp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++sequence);
-    FILE* f = std::fopen(tmp.c_str(), "wbx");  // "x": never open a file that is already there
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (::fsync(::fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    std::string tmp = target + ".tmp." + std::to_string(platform::CurrentProcessNumber()) + "." +
+                      std::to_string(++sequence);
+    return platform::ReplaceFileWith(target, tmp, bytes);
 }
 
 std::wstring Utf8ToWide(const std::string& bytes) {
