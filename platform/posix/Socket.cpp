@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,6 +61,22 @@ SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t 
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = addressNetworkOrder;
     return Result(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+}
+
+SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {
+    pollfd p{s, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    return Result(r);
+}
+
+uint16_t LocalPort(Socket s) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+    return ntohs(addr.sin_port);
 }
 
 void ShutdownSocket(Socket s) {

@@ -1,11 +1,5 @@
 #include "support/FakeOrigin.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -16,7 +10,7 @@ namespace {
 
 // Reads the header block and the body its Content-Length announces, giving
 // up after a few seconds of silence.
-std::string ReadRequest(int fd) {
+std::string ReadRequest(platform::Socket fd) {
     std::string data;
     char buf[8192];
     size_t want = std::string::npos;
@@ -31,9 +25,8 @@ std::string ReadRequest(int fd) {
             }
         }
         if (want != std::string::npos && data.size() >= want) return data;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 3000) <= 0) return data;
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (platform::WaitReadable(fd, 3000).rc <= 0) return data;
+        int n = platform::RecvSome(fd, buf, sizeof buf).rc;
         if (n <= 0) return data;
         data.append(buf, static_cast<size_t>(n));
     }
@@ -42,26 +35,21 @@ std::string ReadRequest(int fd) {
 }  // namespace
 
 FakeOrigin::FakeOrigin(std::string response) {
-    responder_ = [response](int fd, const std::string&) { SendAll(fd, response); };
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    ::listen(listenFd_, 128);
+    responder_ = [response](platform::Socket fd, const std::string&) { SendAll(fd, response); };
+    listenFd_ = platform::CreateTcpSocket().rc;
+    platform::BindIPv4(listenFd_, "127.0.0.1", 0);
+    port_ = platform::LocalPort(listenFd_);
+    platform::ListenOn(listenFd_, 128);
     acceptor_ = std::thread([this] {
         for (;;) {
-            int fd = ::accept(listenFd_, nullptr, nullptr);
-            if (fd < 0) {
+            platform::Socket fd = platform::AcceptOn(listenFd_).rc;
+            if (fd == platform::kInvalidSocket) {
                 if (stopping_) return;
                 continue;
             }
             std::lock_guard<std::mutex> g(lock_);
             if (stopping_) {
-                ::close(fd);
+                platform::CloseSocket(fd);
                 return;
             }
             openSockets_.push_back(fd);
@@ -72,13 +60,15 @@ FakeOrigin::FakeOrigin(std::string response) {
 
 FakeOrigin::~FakeOrigin() {
     stopping_ = true;
-    ::shutdown(listenFd_, SHUT_RDWR);
+    // Closing the listening socket ends a blocked accept on every system
+    // (a shutdown alone does not on Windows).
+    platform::ShutdownSocket(listenFd_);
+    platform::CloseSocket(listenFd_);
     acceptor_.join();
-    ::close(listenFd_);
     std::vector<std::thread> handlers;
     {
         std::lock_guard<std::mutex> g(lock_);
-        for (int fd : openSockets_) ::shutdown(fd, SHUT_RDWR);
+        for (platform::Socket fd : openSockets_) platform::ShutdownSocket(fd);
         handlers.swap(handlers_);
     }
     for (auto& t : handlers) t.join();
@@ -89,7 +79,7 @@ void FakeOrigin::SetResponder(Responder responder) {
     responder_ = std::move(responder);
 }
 
-void FakeOrigin::Serve(int fd) {
+void FakeOrigin::Serve(platform::Socket fd) {
     std::string request = ReadRequest(fd);
     Responder responder;
     {
@@ -103,8 +93,8 @@ void FakeOrigin::Serve(int fd) {
         std::lock_guard<std::mutex> g(lock_);
         openSockets_.erase(std::remove(openSockets_.begin(), openSockets_.end(), fd), openSockets_.end());
     }
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
+    platform::ShutdownSocket(fd);
+    platform::CloseSocket(fd);
 }
 
 std::string FakeOrigin::WaitRequest(size_t index, int timeoutMs) {
@@ -118,10 +108,10 @@ size_t FakeOrigin::RequestCount() {
     return requests_.size();
 }
 
-bool FakeOrigin::SendAll(int fd, const std::string& bytes) {
+bool FakeOrigin::SendAll(platform::Socket fd, const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        int n = platform::SendSome(fd, bytes.data() + sent, static_cast<int>(bytes.size() - sent)).rc;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include <platform/Socket.h>
+
 namespace testsupport {
 
 // An origin server on 127.0.0.1 (port chosen by the OS) that records the
@@ -17,7 +19,7 @@ namespace testsupport {
 class FakeOrigin {
 public:
     // Answers each connection: by default sends `response` whole and closes.
-    using Responder = std::function<void(int socket, const std::string& request)>;
+    using Responder = std::function<void(platform::Socket socket, const std::string& request)>;
 
     explicit FakeOrigin(std::string response = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
     ~FakeOrigin();
@@ -32,12 +34,12 @@ public:
     size_t RequestCount();
 
     // Helpers for responders.
-    static bool SendAll(int socket, const std::string& bytes);
+    static bool SendAll(platform::Socket socket, const std::string& bytes);
 
 private:
-    void Serve(int socket);
+    void Serve(platform::Socket socket);
 
-    int listenFd_ = -1;
+    platform::Socket listenFd_ = platform::kInvalidSocket;
     uint16_t port_ = 0;
     std::thread acceptor_;
     std::atomic<bool> stopping_{false};
@@ -45,7 +47,7 @@ private:
     std::condition_variable changed_;
     std::vector<std::string> requests_;
     std::vector<std::thread> handlers_;
-    std::vector<int> openSockets_;
+    std::vector<platform::Socket> openSockets_;
     Responder responder_;
 };
 

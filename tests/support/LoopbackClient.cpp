@@ -1,12 +1,6 @@
 #include "support/LoopbackClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <chrono>
 
 namespace testsupport {
 
@@ -14,13 +8,11 @@ LoopbackClient::~LoopbackClient() { Close(); }
 
 bool LoopbackClient::Connect(uint16_t port, const std::string& address) {
     Close();
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    std::vector<uint32_t> target = platform::ResolveIPv4(address);
+    if (target.empty()) return false;
+    fd_ = platform::CreateTcpSocket().rc;
+    if (fd_ == platform::kInvalidSocket) return false;
+    if (platform::ConnectIPv4(fd_, target[0], port).rc != 0) {
         Close();
         return false;
     }
@@ -30,7 +22,7 @@ bool LoopbackClient::Connect(uint16_t port, const std::string& address) {
 bool LoopbackClient::SendAll(const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-        ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        int n = platform::SendSome(fd_, bytes.data() + sent, static_cast<int>(bytes.size() - sent)).rc;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -45,18 +37,11 @@ std::string LoopbackClient::ReadUntilClosed(int timeoutMs, bool* timedOut) {
     for (;;) {
         int left = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-        if (left <= 0) {
+        if (left <= 0 || platform::WaitReadable(fd_, left).rc == 0) {
             if (timedOut) *timedOut = true;
             return out;
         }
-        pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, left);
-        if (r == 0) {
-            if (timedOut) *timedOut = true;
-            return out;
-        }
-        if (r < 0 && errno == EINTR) continue;
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        int n = platform::RecvSome(fd_, buf, sizeof buf).rc;
         if (n <= 0) return out;
         out.append(buf, static_cast<size_t>(n));
     }
@@ -69,20 +54,16 @@ bool LoopbackClient::WaitClosed(int timeoutMs) {
 }
 
 void LoopbackClient::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    platform::CloseSocket(fd_);
+    fd_ = platform::kInvalidSocket;
 }
 
 uint16_t FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    platform::Socket s = platform::CreateTcpSocket().rc;
+    platform::BindIPv4(s, "127.0.0.1", 0);
+    uint16_t port = platform::LocalPort(s);
+    platform::CloseSocket(s);
+    return port;
 }
 
 }  // namespace testsupport

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include <platform/Socket.h>
+
 namespace testsupport {
 
 // A blocking TCP client on 127.0.0.1 whose every wait has a deadline, so a
@@ -21,10 +23,10 @@ public:
     // True when the peer closes (or resets) within the deadline.
     bool WaitClosed(int timeoutMs);
     void Close();
-    int fd() const { return fd_; }
+    platform::Socket fd() const { return fd_; }
 
 private:
-    int fd_ = -1;
+    platform::Socket fd_ = platform::kInvalidSocket;
 };
 
 // A port on 127.0.0.1 that was free a moment ago (bound to port 0, then released).

@@ -33,6 +33,15 @@ SysCallResult<int> SendSome(Socket s, const char* data, int length);
 // Connects to an IPv4 address in network byte order, blocking.
 SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t port);
 
+// Waits until a receive on the socket would not block (data, the peer's
+// close or an error): 1 when it would not, 0 when timeoutMs passed first,
+// -1 on error. timeoutMs < 0 waits without limit.
+SysCallResult<int> WaitReadable(Socket s, int timeoutMs);
+
+// The local port a bound socket got (the port the OS chose for port 0); 0 on
+// failure.
+uint16_t LocalPort(Socket s);
+
 // Shutdown in both directions, then close.
 void ShutdownSocket(Socket s);
 void CloseSocket(Socket s);

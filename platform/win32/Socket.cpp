@@ -1,0 +1,102 @@
+#include "platform/Socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace platform {
+
+namespace {
+
+// Windows Sockets is started once for the process, on the first call that
+// needs it, and stays up until the process ends.
+bool WinsockStarted() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+template <typename T>
+SysCallResult<T> Result(T rc, bool failed) {
+    return {rc, failed ? WSAGetLastError() : 0};
+}
+
+SysCallResult<int> IntResult(int rc) { return Result(rc, rc == SOCKET_ERROR); }
+
+}  // namespace
+
+SysCallResult<Socket> CreateTcpSocket() {
+    if (!WinsockStarted()) return {kInvalidSocket, WSANOTINITIALISED};
+    // Not inherited by programs this process starts.
+    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    return Result<Socket>(s, s == INVALID_SOCKET);
+}
+
+SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    if (InetPtonA(AF_INET, address.c_str(), &addr.sin_addr) != 1) return {-1, WSAEINVAL};
+    return IntResult(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+}
+
+SysCallResult<int> ListenOn(Socket s, int backlog) { return IntResult(::listen(s, backlog)); }
+
+SysCallResult<Socket> AcceptOn(Socket s) {
+    SOCKET c = ::accept(s, nullptr, nullptr);
+    return Result<Socket>(c, c == INVALID_SOCKET);
+}
+
+SysCallResult<int> RecvSome(Socket s, char* buffer, int length) { return IntResult(::recv(s, buffer, length, 0)); }
+
+// Windows never raises a signal for a closed peer; the send just fails.
+SysCallResult<int> SendSome(Socket s, const char* data, int length) { return IntResult(::send(s, data, length, 0)); }
+
+SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = addressNetworkOrder;
+    return IntResult(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+}
+
+SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {
+    WSAPOLLFD p{};
+    p.fd = s;
+    p.events = POLLRDNORM;
+    return IntResult(WSAPoll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs));
+}
+
+uint16_t LocalPort(Socket s) {
+    sockaddr_in addr{};
+    int len = sizeof addr;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+    return ntohs(addr.sin_port);
+}
+
+void ShutdownSocket(Socket s) {
+    if (s != kInvalidSocket) ::shutdown(s, SD_BOTH);
+}
+
+void CloseSocket(Socket s) {
+    if (s != kInvalidSocket) ::closesocket(s);
+}
+
+std::vector<uint32_t> ResolveIPv4(const std::string& host) {
+    std::vector<uint32_t> out;
+    if (!WinsockStarted()) return out;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) return out;
+    for (addrinfo* p = list; p; p = p->ai_next) {
+        if (p->ai_family != AF_INET || p->ai_socktype != SOCK_STREAM) continue;
+        out.push_back(reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr);
+    }
+    ::freeaddrinfo(list);
+    return out;
+}
+
+}  // namespace platform
