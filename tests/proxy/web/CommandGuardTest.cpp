@@ -303,3 +303,31 @@ TEST_F(CommandGuardTest, ConfirmationBodyThatArrivesLateIsReadToItsLength) {
     EXPECT_EQ(split.ReadUntilClosed(5000).rfind(kConfirmationHead, 0), 0u);
     EXPECT_EQ(folder.Read("Data/user_black.txt"), "already.example\nlate.example\n");
 }
+
+// Confirmations asked for and confirmed from several browsers at once: each
+// token is good for its own command only, once.
+TEST_F(CommandGuardTest, ConcurrencyConfirmationsFromManyBrowsersEachLandOnce) {
+    constexpr int kBrowsers = 4, kEach = 5;
+    std::vector<std::thread> browsers;
+    std::vector<int> landed(kBrowsers, 0), replayed(kBrowsers, 0);
+    for (int b = 0; b < kBrowsers; ++b) {
+        browsers.emplace_back([&, b] {
+            for (int i = 0; i < kEach; ++i) {
+                const std::string target = "/x.black?url=c" + std::to_string(b) + "x" + std::to_string(i) + ".example";
+                const std::string token = TokenFor(target);
+                if (Confirm(target, token) == Ok(kCompleted)) ++landed[b];
+                if (Confirm(target, token) != kNotFound) ++replayed[b];
+            }
+        });
+    }
+    for (auto& t : browsers) t.join();
+    for (int b = 0; b < kBrowsers; ++b) {
+        EXPECT_EQ(landed[b], kEach) << b;
+        EXPECT_EQ(replayed[b], 0) << b;
+    }
+    const std::string black = folder.Read("Data/user_black.txt");
+    for (int b = 0; b < kBrowsers; ++b)
+        for (int i = 0; i < kEach; ++i)
+            EXPECT_NE(black.find("c" + std::to_string(b) + "x" + std::to_string(i) + ".example\n"), std::string::npos);
+    EXPECT_EQ(server->OpenConfirmations(), 0u);
+}
