@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,11 +82,13 @@ protected:
     // The confirmation the server answers to a page's request, and its token.
     std::string TokenFor(const std::string& target) {
         std::string page = Ask(Request("GET", target, {{"Sec-Fetch-Site", "cross-site"}, {"Referer", kForeign + "/"}}));
-        std::smatch m;
-        if (page.rfind(kConfirmationHead, 0) != 0 ||
-            !std::regex_search(page, m, std::regex("<input type=\"hidden\" name=\"token\" value=\"([0-9a-f]{32})\">")))
-            return "<no confirmation>";
-        return m[1];
+        const std::string field = "<input type=\"hidden\" name=\"token\" value=\"";
+        const size_t at = page.find(field);
+        if (page.rfind(kConfirmationHead, 0) != 0 || at == std::string::npos) return "<no confirmation>";
+        const std::string token = page.substr(at + field.size(), 33);
+        if (token.size() != 33 || token[32] != '"' || token.find_first_not_of("0123456789abcdef") != 32)
+            return "<no token in " + page + ">";
+        return token.substr(0, 32);
     }
     // The confirmation form as the browser posts it from the server's page.
     std::string Confirm(const std::string& target, const std::string& token,
