@@ -40,7 +40,6 @@ long BoundedContentLength(const RequestHeaders& headers) {
     return length > CHttpServer::kMaxPostBody ? -1 : length;
 }
 
-
 }  // namespace
 
 bool FileCache::Lookup(const std::string& fileName, std::string& bytes) const {
