@@ -72,8 +72,10 @@ FakePrograms::~FakePrograms() {
         std::lock_guard<std::mutex> g(lock_);
         stopping_ = true;
     }
-    // Closing the listening socket ends a blocked accept on every system.
+    // Closing the listening socket ends a blocked accept on every system
+    // (a shutdown alone does not on Windows).
     platform::ShutdownSocket(listener_);
+    platform::CloseSocket(listener_);
     acceptor_.join();
     // A copy whose connection closes ends by itself. Its file and working
     // folder can be removed only once it has ended (on Windows), so wait.
@@ -82,6 +84,7 @@ FakePrograms::~FakePrograms() {
     for (auto& [id, connection] : running_) {
         ending.push_back(platform::Process::Open(id));
         platform::ShutdownSocket(connection);
+        platform::CloseSocket(connection);
     }
     for (platform::Process& process : ending) process.Wait(kEndTimeoutMs);
 }
