@@ -64,7 +64,8 @@ std::wstring FindProgramWide(const std::string& name) {
         size_t end = path.find(L';', start);
         if (end == std::wstring::npos) end = path.size();
         std::wstring folder = path.substr(start, end - start);
-        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+            folder = folder.substr(1, folder.size() - 2);
         if (!folder.empty()) folders.push_back(std::move(folder));
         start = end + 1;
     }

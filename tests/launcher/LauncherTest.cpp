@@ -234,7 +234,8 @@ protected:
             const std::size_t slash = program.find_last_of("/\\");
             const std::string folder = slash == std::string::npos ? "" : program.substr(0, slash);
             Call call{testsupport::FileNameOf(folder) == "system" ? "system" : "search", "", start.at, start.id};
-            for (const auto& argument : start.arguments) call.arguments += (call.arguments.empty() ? "" : " ") + argument;
+            for (const auto& argument : start.arguments)
+                call.arguments += (call.arguments.empty() ? "" : " ") + argument;
             calls.push_back(call);
         }
         return calls;
