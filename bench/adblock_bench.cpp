@@ -182,6 +182,44 @@ void BM_CheckUrl8KB(benchmark::State& state) {
 }
 BENCHMARK(BM_CheckUrl8KB)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(500);
 
+// Memory of the verdict cache over a million distinct URLs (corpus URLs,
+// each with a query of its own), as a page that keeps asking for new
+// addresses makes it grow: heap held by the engine after 65,536, 200,000 and
+// 1,000,000 checks, and per remembered URL at the first of these.
+void BM_VerdictCacheMemory(benchmark::State& state) {
+    if (!Ready(state)) return;
+    constexpr size_t kMarks[] = {65536, 200000, 1000000};
+    for (auto _ : state) {
+        state.PauseTiming();
+        malloc_trim(0);
+        double before = HeapMB();
+        auto filter = std::make_unique<CAdFilter>(ListFile());
+        filter->LoadRules();
+        double loaded = HeapMB();
+        std::string url;
+        size_t mark = 0;
+        state.ResumeTiming();
+        for (size_t i = 0; i < kMarks[2]; ++i) {
+            const Request& r = Corpus()[i % Corpus().size()];
+            url = r.url;
+            url += r.url.find('?') == std::string::npos ? "?n=" : "&n=";
+            url += std::to_string(i);
+            benchmark::DoNotOptimize(filter->CheckUrl(url, r.host));
+            if (i + 1 == kMarks[mark]) {
+                double mb = HeapMB() - loaded;
+                state.counters["cache_MB_at_" + std::to_string(kMarks[mark] / 1000) + "k"] = mb;
+                if (mark == 0) state.counters["bytes_per_url"] = mb * 1024 * 1024 / static_cast<double>(kMarks[0]);
+                ++mark;
+            }
+        }
+        state.PauseTiming();
+        state.counters["rules_MB"] = loaded - before;
+        filter.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_VerdictCacheMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // The straightforward engine: every rule compiled at load, every rule
 // searched in order. On every 100th corpus URL only (200 URLs).
 void BM_StraightforwardEngine(benchmark::State& state) {
