@@ -22,16 +22,22 @@ protected:
     testsupport::TempFolder folder_{true};
 };
 
-TEST_F(CAdFilterTest, DomainAnchorMatchesTheDomainAndItsSubdomainsOverHttpOnly) {
+TEST_F(CAdFilterTest, DomainAnchorMatchesTheDomainAndItsSubdomainsOverHttpAndHttps) {
     auto f = Loaded("||ads.example.com^\n");
-    EXPECT_EQ(f->CheckUrl("http://ads.example.com/x.js", "ads.example.com"), 0);
-    EXPECT_EQ(f->CheckUrl("http://cdn.ads.example.com/x.js", "cdn.ads.example.com"), 0);
-    EXPECT_EQ(f->CheckUrl("http://example.com/ads.example.com", "example.com"), 1);
-    EXPECT_EQ(f->CheckUrl("http://ads.example.com", "ads.example.com"), 1);  // the separator needs a character
-    EXPECT_EQ(f->CheckUrl("http://example.org/y.ads.example.com/", "example.org"), 0);  // path overrun
-    EXPECT_EQ(f->CheckUrl("https://ads.example.com/x", "ads.example.com"), 1);
-    EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 1);  // tunnel target
-    EXPECT_EQ(f->CheckUrl("http://Ads.Example.com/x", "ads.example.com"), 1);  // case-sensitive
+    for (std::string scheme : {"http://", "https://"}) {
+        SCOPED_TRACE(scheme);
+        EXPECT_EQ(f->CheckUrl(scheme + "ads.example.com/x.js", "ads.example.com"), 0);
+        EXPECT_EQ(f->CheckUrl(scheme + "cdn.ads.example.com/x.js", "cdn.ads.example.com"), 0);
+        EXPECT_EQ(f->CheckUrl(scheme + "ads.example.com/", "ads.example.com"), 0);  // how a tunnel is checked
+        EXPECT_EQ(f->CheckUrl(scheme + "example.com/ads.example.com", "example.com"), 1);
+        EXPECT_EQ(f->CheckUrl(scheme + "ads.example.com", "ads.example.com"), 1);  // the separator needs a character
+        EXPECT_EQ(f->CheckUrl(scheme + "example.org/y.ads.example.com/", "example.org"), 0);  // path overrun
+        EXPECT_EQ(f->CheckUrl(scheme + "Ads.Example.com/x", "ads.example.com"), 1);  // case-sensitive
+    }
+    // Other schemes, and the bare tunnel target, are no domain start.
+    EXPECT_EQ(f->CheckUrl("httpss://ads.example.com/x", "ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("ftp://ads.example.com/x", "ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 1);
 }
 
 TEST_F(CAdFilterTest, UnanchoredRuleMatchesTunnelTargets) {

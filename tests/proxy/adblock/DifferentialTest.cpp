@@ -26,10 +26,14 @@ constexpr size_t kSampleDivisor = 4;  // the std::regex reference is many times 
 constexpr size_t kSampleDivisor = 1;
 #endif
 
-// Request URL and page host of the shared corpus, up to `limit` lines.
+// Request URL and page host of the shared corpus, up to `limit` lines. The
+// corpus folder is MORVANE_ADBLOCK_CORPUS (as for the benchmark), else
+// ../shared/adblock beside the checkout.
 std::vector<std::pair<std::string, std::string>> Corpus(size_t limit) {
     std::vector<std::pair<std::string, std::string>> out;
-    std::ifstream in(std::string(MORVANE_SOURCE_DIR) + "/../shared/adblock/urls-20k.tsv");
+    const char* folder = std::getenv("MORVANE_ADBLOCK_CORPUS");
+    std::ifstream in((folder && *folder ? std::string(folder) : std::string(MORVANE_SOURCE_DIR) + "/../shared/adblock") +
+                     "/urls-20k.tsv");
     std::string line;
     while (out.size() < limit && std::getline(in, line)) {
         if (line.empty() || line[0] == '#') continue;
