@@ -83,18 +83,53 @@ TEST_F(CAdFilterTest, UnloadedEngineAndEmptyUrlPassWithoutCaching) {
     EXPECT_FALSE(f.IsLoaded());
 }
 
-TEST_F(CAdFilterTest, VerdictIsKeptAcrossClearAndReload) {
-    WriteList("ad\n");
+// The list is read again on every load: a changed one is in force at once,
+// with no verdict of the old rules left; an unchanged one keeps its rules.
+TEST_F(CAdFilterTest, LoadTakesUpAChangedListAndForgetsOldVerdicts) {
+    WriteList("||ads1.example^\n");
     CAdFilter f;
     f.LoadRules();
-    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);
-    EXPECT_EQ(f.CheckUrl("http://a.test/other", "a.test"), 1);
-    WriteList("other\n");  // the list is read once, when the engine is made
-    f.ClearRules();
+    EXPECT_EQ(f.CheckUrl("http://ads1.example/x", "ads1.example"), 0);
+    EXPECT_EQ(f.CheckUrl("http://ads2.example/x", "ads2.example"), 1);
+    std::shared_ptr<const AdRuleSet> first = f.Rules();
     f.LoadRules();
-    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);
-    EXPECT_EQ(f.CheckUrl("http://a.test/other", "a.test"), 1);
-    EXPECT_EQ(f.RuleCount(), 1u);
+    EXPECT_EQ(f.Rules(), first) << "an unchanged list is not rebuilt";
+
+    WriteList("||ads2.example^\n");  // same size, same second
+    f.LoadRules();
+    EXPECT_NE(f.Rules(), first);
+    EXPECT_EQ(f.CheckUrl("http://ads1.example/x", "ads1.example"), 1);
+    EXPECT_EQ(f.CheckUrl("http://ads2.example/x", "ads2.example"), 0);
+
+    // Clearing forgets the verdicts too; the next load reads the list again.
+    f.ClearRules();
+    EXPECT_EQ(f.CachedVerdictCount(), 0u);
+    WriteList("||ads1.example^\n||ads2.example^\n");
+    f.LoadRules();
+    EXPECT_EQ(f.CheckUrl("http://ads1.example/x", "ads1.example"), 0);
+    EXPECT_EQ(f.CheckUrl("http://ads2.example/x", "ads2.example"), 0);
+    EXPECT_EQ(f.RuleCount(), 2u);
+}
+
+// More distinct URLs than the cache holds: it stays within its bound and
+// every answer is still the rules' own.
+TEST_F(CAdFilterTest, VerdictCacheStaysBoundedAndAnswersStayRight) {
+    auto f = Loaded("|http://a.test/banner/\n@@/banner/ok\n");  // the exception sorts first
+    const size_t urls = adblock::VerdictCache::kMaxUrls + 20000;
+    size_t wrong = 0;
+    for (size_t i = 0; i < urls; ++i) {
+        std::string n = std::to_string(i);
+        bool ad = i % 3 == 0, ok = i % 6 == 0;
+        std::string url = "http://a.test/" + std::string(ad ? "banner/" : "page/") + (ok ? "ok" : "") + n;
+        wrong += f->CheckUrl(url, "a.test") != (ad && !ok ? 0 : 1);
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_LE(f->CachedVerdictCount(), adblock::VerdictCache::kMaxUrls);
+    EXPECT_GT(f->CachedVerdictCount(), adblock::VerdictCache::kMaxUrls / 2);
+    // URLs pushed out long ago are decided again, the same way.
+    EXPECT_EQ(f->CheckUrl("http://a.test/banner/3", "a.test"), 0);
+    EXPECT_EQ(f->CheckUrl("http://a.test/banner/ok0", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/page/1", "a.test"), 1);
 }
 
 TEST_F(CAdFilterTest, LoadingTwiceKeepsOneSetAndBlankVariantsStayTwoRules) {

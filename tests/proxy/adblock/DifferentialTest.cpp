@@ -211,3 +211,40 @@ TEST(AdblockConcurrencyTest, ChecksWhileAnotherThreadLoadsAndClears) {
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(filter.CheckUrl("http://fresh.test/banner/new", "fresh.test"), 0);
 }
+
+// A reload builds the new rules aside: a check made meanwhile meets the old
+// rules or the new ones, never none. Both lists block "/common/"; each check
+// is of a new URL, so every answer comes from the rules, not the cache.
+TEST(AdblockConcurrencyTest, ChecksDuringReloadsOfAChangingListAlwaysMeetRules) {
+    testsupport::TempFolder folder(true);
+    const std::string listA = "/common/\n||a.example^\n", listB = "/common/\n||b.example^\n/x/\n";
+    folder.Write("Data/easylistchina.txt", listA);
+    CAdFilter filter;
+    filter.LoadRules();
+    std::atomic<bool> run{true};
+    std::atomic<int> unblocked{0}, checks{0};
+    std::vector<std::thread> checkers;
+    for (int t = 0; t < 3; ++t) {
+        checkers.emplace_back([&, t] {
+            for (int i = 0; run; ++i) {
+                std::string url = "http://x.test/common/" + std::to_string(t) + "-" + std::to_string(i);
+                if (filter.CheckUrl(url, "x.test") != 0) ++unblocked;
+                ++checks;
+            }
+        });
+    }
+    for (int i = 0; i < 60; ++i) {
+        folder.Write("Data/easylistchina.txt", i % 2 ? listB : listA);
+        filter.LoadRules();
+    }
+    // Let the checkers run over at least a few more rounds before stopping.
+    int seen = checks.load();
+    while (checks.load() < seen + 100) std::this_thread::yield();
+    run = false;
+    for (auto& c : checkers) c.join();
+    EXPECT_EQ(unblocked.load(), 0);
+    EXPECT_GT(checks.load(), 100);
+    // The last list written is the one in force.
+    EXPECT_EQ(filter.CheckUrl("http://b.example/y", "b.example"), 0);
+    EXPECT_EQ(filter.CheckUrl("http://a.example/y", "a.example"), 1);
+}
