@@ -10,6 +10,15 @@ namespace {
 constexpr const char* kDefaultList = "Data\\easylistchina.txt";
 }
 
+std::string TunnelCheckUrl(std::string_view host) {
+    std::string url;
+    url.reserve(host.size() + 9);
+    url += "https://";
+    url += host;
+    url += '/';
+    return url;
+}
+
 AdRuleSet::AdRuleSet(const std::set<std::wstring>& lines) {
     CUtility utility;
     for (const std::wstring& line : lines) {

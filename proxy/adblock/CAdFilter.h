@@ -15,6 +15,11 @@
 #include "adblock/TokenIndex.h"
 #include "adblock/VerdictCache.h"
 
+// The URL a "CONNECT" tunnel to host is checked as: where an https:// page
+// on the host starts ("https://<host>/", the port left out), so domain rules
+// such as "||ads.example.com^" refuse the tunnel.
+std::string TunnelCheckUrl(std::string_view host);
+
 // What a check decided and which rule decided it (nullptr: no rule matched).
 struct AdDecision {
     int32_t verdict = 1;  // 1 lets the request through, 0 blocks it

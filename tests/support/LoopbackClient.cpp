@@ -37,6 +37,25 @@ bool LoopbackClient::SendAll(const std::string& bytes) {
     return true;
 }
 
+std::string LoopbackClient::ReadUntil(const std::string& marker, int timeoutMs) {
+    std::string out;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[16384];
+    while (out.find(marker) == std::string::npos) {
+        int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+        if (left <= 0) return out;
+        pollfd p{fd_, POLLIN, 0};
+        int r = ::poll(&p, 1, left);
+        if (r == 0) return out;
+        if (r < 0 && errno == EINTR) continue;
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) return out;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
 std::string LoopbackClient::ReadUntilClosed(int timeoutMs, bool* timedOut) {
     std::string out;
     if (timedOut) *timedOut = false;

@@ -40,6 +40,20 @@ TEST_F(CAdFilterTest, DomainAnchorMatchesTheDomainAndItsSubdomainsOverHttpAndHtt
     EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 1);
 }
 
+// A tunnel is checked as the start of an https page on its host: domain
+// rules refuse it, exceptions let it through, path rules cannot tell (they
+// still decide full https URLs).
+TEST_F(CAdFilterTest, TunnelsAndHttpsUrlsMeetDomainPathAndExceptionRules) {
+    auto f = Loaded("||ads.example.com^\n@@||ok.ads.example.com^\nbanner/\n");  // the exception sorts first
+    EXPECT_EQ(TunnelCheckUrl("ads.example.com"), "https://ads.example.com/");
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("ads.example.com"), "ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("cdn.ads.example.com"), "cdn.ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("ok.ads.example.com"), "ok.ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("news.example.org"), "news.example.org"), 1);
+    EXPECT_EQ(f->CheckUrl("https://news.example.org/banner/a.png", "news.example.org"), 0);
+    EXPECT_EQ(f->CheckUrl("https://ok.ads.example.com/banner/a.png", "ok.ads.example.com"), 1);
+}
+
 TEST_F(CAdFilterTest, UnanchoredRuleMatchesTunnelTargets) {
     auto f = Loaded("ads.example.com\n");
     EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 0);
@@ -209,13 +223,19 @@ TEST_F(CAdFilterTest, ExplainLinesPrintsVerdictAndDecidingLine) {
         "http://ads.example.com/x\tads.example.com\tfirst\n"
         "http://ads.example.com/ok\tads.example.com\n"
         "http://news.test/\r\n"
-        "\n");
+        "\n"
+        "https://ads.example.com/y\tads.example.com\n"
+        "ads.example.com:443\tads.example.com\n"
+        "news.test:443\tnews.test\n");
     std::ostringstream out;
     adblock::ExplainLines(*f, in, out);
     EXPECT_EQ(out.str(),
               "0\t||ads.example.com^\n"
               "1\t@@||ads.example.com/ok\n"
               "1\t-\n"
+              "1\t-\n"
+              "0\t||ads.example.com^\n"
+              "0\t||ads.example.com^\n"
               "1\t-\n");
 }
 

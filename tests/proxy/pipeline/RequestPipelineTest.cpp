@@ -60,6 +60,27 @@ TEST_F(PipelineTest, WhiteListOnlyBlocksEachKindOfRequestByItsOwnSwitch) {
     EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/ HTTP/1.1\r\n\r\n")), kNotFoundBody);
 }
 
+// A tunnel is checked by the ad-block engine as "https://<host>/": a domain
+// rule refuses it with the answer of any blocked request, an exception and a
+// path rule let it through.
+TEST_F(PipelineTest, AdBlockDomainRulesRefuseTunnels) {
+    testsupport::FakeOrigin origin;
+    folder_->Write("Data/easylistchina.txt", "||ads.test^\n@@||ok.ads.test^\n/adbanner/\n");
+    Start();
+    std::string p = std::to_string(origin.port());
+    std::string refused = Exchange("CONNECT ads.test:" + p + " HTTP/1.1\r\nHost: ads.test:" + p + "\r\n\r\n");
+    EXPECT_EQ(refused.rfind("HTTP/1.1 404 not found\r\n", 0), 0u) << refused;
+    EXPECT_EQ(Body(refused), kNotFoundBody);
+    EXPECT_EQ(origin.RequestCount(), 0u);
+    for (std::string host : {"ok.ads.test", "adbanner.test"}) {
+        testsupport::LoopbackClient browser;
+        ASSERT_TRUE(browser.Connect(port_));
+        browser.SendAll("CONNECT " + host + ":" + p + " HTTP/1.1\r\n\r\n");
+        std::string answer = browser.ReadUntil("\r\n\r\n", 3000);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200 Connection established\r\n", 0), 0u) << host << ": " << answer;
+    }
+}
+
 TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) {
     testsupport::FakeOrigin origin;
     // An echo origin: whatever arrives goes back, with every byte value.
