@@ -177,6 +177,23 @@ TEST_F(PipelineTest, ReloadMessagePicksUpChangedConfigurationAndLists) {
     EXPECT_EQ(ProxyConfig().Config().wordFilter.load(), 0);
 }
 
+// A new ad-block list is in force after the reload message: the old
+// list's block and its remembered verdicts are gone, the new one blocks.
+TEST_F(PipelineTest, ReloadMessageTakesUpAChangedAdBlockList) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    folder_->Write("Data/easylistchina.txt", "||ads1.test^\n");
+    Start();
+    std::string p = std::to_string(origin.port());
+    auto get = [&](const std::string& host) { return Exchange("GET http://" + host + ":" + p + "/x HTTP/1.1\r\n\r\n"); };
+    EXPECT_EQ(Body(get("ads1.test")), kNotFoundBody);
+    EXPECT_EQ(Body(get("ads2.test")), "ok");
+
+    folder_->Write("Data/easylistchina.txt", "||ads2.test^\n");
+    EXPECT_EQ(Exchange("ZELK_UPDATE"), "");
+    EXPECT_EQ(Body(get("ads1.test")), "ok");
+    EXPECT_EQ(Body(get("ads2.test")), kNotFoundBody);
+}
+
 TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
     Start();
     EXPECT_EQ(Exchange("GET http://nowhere.test/ HTTP/1.1\r\n\r\n"), "");
