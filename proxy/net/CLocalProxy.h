@@ -45,7 +45,8 @@ public:
     // Sends every byte; the length, or the failing send's result.
     int SendWhole(int socket, const std::string& bytes);
 
-    // Upstream connections go through the host cache (ConnectUpstream).
+    // Upstream connections go through the host cache (ConnectUpstream), and
+    // search engines through their SafeSearch addresses while safeSearch is on.
     bool Connect(int& socket, const char* host, uint16_t port) override;
 
     // Upstream connects in progress; Stop ends them and refuses new ones.

@@ -27,6 +27,7 @@ const IntKey kIntKeys[] = {
     {"whiteListOnly", &ProxyData::whiteListOnly},
     {"wordListMode", &ProxyData::wordListMode},
     {"adBlock", &ProxyData::adBlock},
+    {"safeSearch", &ProxyData::safeSearch},
     {"blockUnlistedHttp", &ProxyData::blockUnlistedHttp},
     {"blockUnlistedHttps", &ProxyData::blockUnlistedHttps},
     {"intelligentMode", &ProxyData::intelligentMode},

@@ -2,7 +2,9 @@
 // answers, tunnels, uploads and the reload message.
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
+#include <map>
 
 #include "PipelineFixture.h"
 
@@ -192,6 +194,79 @@ TEST_F(PipelineTest, ReloadMessageTakesUpAChangedAdBlockList) {
     EXPECT_EQ(Exchange("ZELK_UPDATE"), "");
     EXPECT_EQ(Body(get("ads1.test")), "ok");
     EXPECT_EQ(Body(get("ads2.test")), kNotFoundBody);
+}
+
+namespace {
+
+// The search engines' own names and their SafeSearch names: one kind leads
+// to the origin (127.0.0.1), the other nowhere (127.0.0.9), as `toSafe` says.
+// The names are fixed before the proxy starts; the flag may flip while it runs.
+class EngineResolver : public IHostResolver {
+public:
+    std::map<std::string, bool> names;  // name -> is a SafeSearch name
+    std::atomic<bool> toSafe{true};
+    std::vector<uint32_t> Resolve(const std::string& host) const override {
+        auto it = names.find(host);
+        if (it == names.end()) return {};
+        return {htonl(it->second == toSafe.load() ? INADDR_LOOPBACK : INADDR_LOOPBACK + 8)};
+    }
+};
+
+}  // namespace
+
+// SafeSearch: the search engines' requests and tunnels reach the address of
+// their SafeSearch name (here the origin; their own names lead nowhere),
+// byte for byte as without it; with safeSearch=0 they reach their own.
+TEST_F(PipelineTest, SearchEnginesAreReachedThroughTheirSafeSearchAddresses) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    const std::pair<std::string, std::string> engines[] = {{"www.google.com.hk", "forcesafesearch.google.com"},
+                                                           {"www.bing.com", "strict.bing.com"},
+                                                           {"www.youtube.com", "restrict.youtube.com"},
+                                                           {"duckduckgo.com", "safe.duckduckgo.com"}};
+    EngineResolver resolver;
+    for (const auto& [host, safeName] : engines) {
+        resolver.names[host] = false;
+        resolver.names[safeName] = true;
+    }
+    Start("", &resolver);
+    const std::string p = std::to_string(origin.port());
+    auto get = [&](const std::string& host) {
+        return "GET http://" + host + ":" + p + "/search?q=x HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    };
+    auto forwarded = [&](const std::string& host) {
+        return "GET /search?q=x HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    };
+    // What a browser sends inside the tunnel (TLS, in life) reaches the origin as sent.
+    auto tunnel = [&](const std::string& host) {
+        testsupport::LoopbackClient browser;
+        if (!browser.Connect(port_)) return std::string("<no connection>");
+        browser.SendAll("CONNECT " + host + ":" + p + " HTTP/1.1\r\nHost: " + host + ":" + p + "\r\n\r\n");
+        std::string established = browser.ReadUntil("\r\n\r\n", 3000);
+        if (established.rfind("HTTP/1.1 200 Connection established\r\n", 0) != 0) return established;
+        browser.SendAll("\x16\x03\x01 hello " + host + "\r\n\r\n");
+        return browser.ReadUntilClosed(3000);
+    };
+    size_t requests = 0;
+    for (const auto& [host, safeName] : engines) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(Body(Exchange(get(host))), "ok");
+        EXPECT_EQ(origin.WaitRequest(requests++), forwarded(host));
+        EXPECT_EQ(tunnel(host), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        EXPECT_EQ(origin.WaitRequest(requests++), "\x16\x03\x01 hello " + host + "\r\n\r\n");
+    }
+
+    // Off: the same requests go to the engines' own addresses.
+    resolver.toSafe = false;
+    folder_->Write("Data/config.ini", "[Proxy]\nsafeSearch=0\nshowControl=0\nimageMode=0\n");
+    EXPECT_EQ(Exchange("ZELK_UPDATE"), "");
+    for (const auto& [host, safeName] : engines) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(Body(Exchange(get(host))), "ok");
+        EXPECT_EQ(origin.WaitRequest(requests++), forwarded(host));
+        EXPECT_EQ(tunnel(host), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        EXPECT_EQ(origin.WaitRequest(requests++), "\x16\x03\x01 hello " + host + "\r\n\r\n");
+    }
+    EXPECT_EQ(origin.RequestCount(), requests);
 }
 
 TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
