@@ -1,8 +1,10 @@
 // The stored configuration: what LoadData makes of a file, what Save writes
 // back, and the statistics counter.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "SievekitTestFiles.h"
 #include "sievekit/CProxyConfig.h"
@@ -217,4 +219,34 @@ TEST(ConfigStatistics, CounterIsReadOnceAndStoredBySaveAndAtTheEnd) {
     CProxyConfig after;
     after.LoadData();
     EXPECT_EQ(after.filterCount(), 18u);
+}
+
+// A save killed half way leaves "<file>.tmp.<pid>.<n>" behind. The first load
+// of the configuration clears such files of processes that no longer run,
+// and nothing else.
+TEST(ConfigLoading, FirstLoadRemovesTemporaryFilesOfInterruptedSaves) {
+    TempFolder dir(true);
+    const std::string dead = "999999999";  // beyond any process id the system hands out
+    const std::string alive = std::to_string(::getpid());
+    const std::vector<std::string> leftovers = {"user_black.txt.tmp." + dead + ".3", "config.ini.tmp." + dead + ".1",
+                                                "stats.ini.tmp." + dead + ".12"};
+    const std::vector<std::string> others = {
+        "user_black.txt",        "user_black.txt.tmp." + alive + ".2",  // a save going on right now
+        "notes.tmp",             "user_black.txt.tmp.12x.1",
+        "photo.jpg.tmp." + dead + ".1", "user_black.txt.tmp." + dead + ".1.bak",
+        ".txt.tmp." + dead + ".1",      "user_white.txt.tmp." + dead};
+    for (const auto& name : leftovers) dir.Write("Data/" + name, "half");
+    for (const auto& name : others) dir.Write("Data/" + name, "keep");
+    dir.Write("Data/sub/user_black.txt.tmp." + dead + ".1", "keep");
+
+    CProxyConfig config;
+    config.LoadData();
+    for (const auto& name : leftovers) EXPECT_FALSE(dir.Exists("Data/" + name)) << name;
+    for (const auto& name : others) EXPECT_EQ(dir.Read("Data/" + name), "keep") << name;
+    EXPECT_TRUE(dir.Exists("Data/sub/user_black.txt.tmp." + dead + ".1"));
+
+    // Later loads (a reload message) leave the folder alone.
+    dir.Write("Data/" + leftovers[0], "half");
+    config.LoadData();
+    EXPECT_TRUE(dir.Exists("Data/" + leftovers[0]));
 }
