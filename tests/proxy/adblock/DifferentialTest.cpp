@@ -109,7 +109,7 @@ TEST(AdblockDifferentialTest, FastEngineDecidesLikeTheStraightforwardOneOnAwkwar
 namespace {
 
 // The real EasyList: from MORVANE_EASYLIST, or Debian's uBlock Origin package
-// (scripts/install-deps.sh --for-tests installs it). Empty when absent.
+// (scripts/install-deps.sh installs it). Empty when absent.
 std::string RealEasyList() {
     const char* env = std::getenv("MORVANE_EASYLIST");
     std::vector<std::string> places;
