@@ -72,17 +72,18 @@ void BM_ConnectUpstreamRemembered(benchmark::State& state) {
     std::string file = CacheFile();
     {
         HostCache cache(file);
-        // Remembered with a generous time, so every request reuses the address.
-        cache.Store(HostRecord::Make(Loopback(), "origin.bench", 1000, cache.Now32()));
+        // Remembered with a generous time, so every request reuses the
+        // address; stored last, so a full cache keeps it.
         for (int i = 0; i < state.range(0); ++i)
             cache.Store(HostRecord::Make(Loopback(), "host" + std::to_string(i) + ".bench", 1000, cache.Now32()));
+        cache.Store(HostRecord::Make(Loopback(), "origin.bench", 1000, cache.Now32()));
         NoResolver resolver;
         UpstreamDialer dialer;
         dialer.resolver = &resolver;
         for (auto _ : state) {
-            int s = -1;
+            platform::Socket s = platform::kInvalidSocket;
             bool ok = ConnectUpstream(cache, dialer, s, "origin.bench", origin.port());
-            if (!ok || s < 0) {
+            if (!ok || s == platform::kInvalidSocket) {
                 state.SkipWithError("remembered connect failed");
                 break;
             }

@@ -95,9 +95,10 @@ std::optional<HostCache::Hit> HostCache::Lookup(const std::string& host, Resolut
     auto it = map_.find(host);
     if (it == map_.end()) return std::nullopt;
     Entry& e = it->second;
-    e.record.stamp = Now32();
+    const int64_t now = clock_();
+    e.record.stamp = static_cast<int32_t>(static_cast<uint32_t>(now));
     Touch(e);
-    const int64_t sinceResolved = clock_() - e.resolvedAt;
+    const int64_t sinceResolved = now - e.resolvedAt;
     // A clock set back makes the age negative: resolve again rather than trust it.
     const bool confirmed = e.resolvedKnown && e.resolution == resolution && sinceResolved >= 0 &&
                            sinceResolved < kConfirmSeconds;

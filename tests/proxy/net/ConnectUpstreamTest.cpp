@@ -150,9 +150,9 @@ protected:
 
     // Marks the chosen connection, closes it, and reports what each listener saw.
     std::vector<std::vector<std::string>> Seen() {
-        if (socket >= 0) platform::SendSome(socket, "chosen", 6);
+        if (socket != platform::kInvalidSocket) platform::SendSome(socket, "chosen", 6);
         platform::CloseSocket(socket);
-        socket = -1;
+        socket = platform::kInvalidSocket;
         std::vector<std::vector<std::string>> out;
         for (auto& l : listeners) out.push_back(l->DrainConnections());
         return out;
@@ -166,7 +166,7 @@ protected:
     UpstreamDialer dialer;
     std::vector<std::unique_ptr<Listener>> listeners;
     uint16_t port = 0;
-    int socket = -1;
+    platform::Socket socket = platform::kInvalidSocket;
     using Seen_t = std::vector<std::vector<std::string>>;
 };
 
@@ -316,7 +316,7 @@ TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
     resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3")};
     timing.ms = {{Ip("127.0.0.2"), 9000}, {Ip("127.0.0.3"), 9500}};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(cache.Find("origin.test"));
     EXPECT_EQ(Seen(), (Seen_t{{""}, {""}, {}}));
 
@@ -328,13 +328,13 @@ TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
 
 TEST_F(ConnectUpstreamTest, UnresolvableOrUnreachableHost) {
     EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "unknown.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, nullptr, port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
 
     resolver.names["down.test"] = {Ip("127.0.0.9")};
     EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "down.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(cache.Find("down.test"));
 }
 
