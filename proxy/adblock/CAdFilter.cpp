@@ -186,15 +186,23 @@ size_t CAdFilter::RuleCount() const {
 
 int32_t CAdFilter::CheckUrl(const std::string& url, const std::string& host) {
     if (url.empty()) return 1;
-    std::shared_ptr<const AdRuleSet> rules;
     uint64_t generation;
+    {
+        std::lock_guard<std::mutex> g(stateLock_);
+        if (!rules_) return 1;
+        generation = generation_;
+    }
+    if (std::optional<int32_t> cached = cache_.Find(url, generation)) return *cached;
+    // Not seen: the rules are taken (and kept alive) only now, so a cached
+    // answer costs no reference count. They may be newer than `generation`;
+    // the verdict is filed under theirs.
+    std::shared_ptr<const AdRuleSet> rules;
     {
         std::lock_guard<std::mutex> g(stateLock_);
         rules = rules_;
         generation = generation_;
     }
-    if (!rules) return 1;
-    if (std::optional<int32_t> cached = cache_.Find(url, generation)) return *cached;
+    if (!rules) return 1;  // cleared meanwhile
     return cache_.Insert(url, rules->Decide(url, host).verdict, generation);
 }
 

@@ -1,8 +1,11 @@
 // The stored configuration: what LoadData makes of a file, what Save writes
 // back, and the statistics counter.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <platform/ProcessSnapshot.h>
+#include <platform/ProgramPath.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -227,7 +230,11 @@ TEST(ConfigStatistics, CounterIsReadOnceAndStoredBySaveAndAtTheEnd) {
 TEST(ConfigLoading, FirstLoadRemovesTemporaryFilesOfInterruptedSaves) {
     TempFolder dir(true);
     const std::string dead = "999999999";  // beyond any process id the system hands out
-    const std::string alive = std::to_string(::getpid());
+    // This test program runs, whichever copy the snapshot finds first.
+    const platform::ProcessId running =
+        platform::FindProcessByName(std::filesystem::path(platform::ProgramPath()).filename().string());
+    ASSERT_NE(running, platform::kNoProcess);
+    const std::string alive = std::to_string(running);
     const std::vector<std::string> leftovers = {"user_black.txt.tmp." + dead + ".3", "config.ini.tmp." + dead + ".1",
                                                 "stats.ini.tmp." + dead + ".12"};
     const std::vector<std::string> others = {
