@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
