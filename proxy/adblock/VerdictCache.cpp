@@ -4,29 +4,33 @@
 
 namespace adblock {
 
-void VerdictCache::Shard::Unlink(Entry& e) {
-    (e.newer ? e.newer->older : newest) = e.older;
-    (e.older ? e.older->newer : oldest) = e.newer;
-    e.newer = e.older = nullptr;
+void VerdictCache::Shard::EvictOne() {
+    while (!clock[hand] || clock[hand]->second.used) {
+        if (clock[hand]) clock[hand]->second.used = false;  // a second chance
+        hand = (hand + 1) % clock.size();
+    }
+    Map::value_type* victim = clock[hand];
+    clock[hand] = nullptr;
+    freePlaces.push_back(static_cast<uint32_t>(hand));
+    hand = (hand + 1) % clock.size();
+    bytes -= victim->first.size();
+    entries.erase(entries.find(victim->first));
 }
 
-void VerdictCache::Shard::PushNewest(Entry& e) {
-    e.newer = nullptr;
-    e.older = newest;
-    (newest ? newest->newer : oldest) = &e;
-    newest = &e;
-}
-
-void VerdictCache::Shard::EvictOldest() {
-    Entry* victim = oldest;
-    Unlink(*victim);
-    bytes -= victim->url->size();
-    entries.erase(entries.find(*victim->url));
+void VerdictCache::Shard::Place(Map::value_type* entry) {
+    if (freePlaces.empty()) {
+        clock.push_back(entry);
+        return;
+    }
+    clock[freePlaces.back()] = entry;
+    freePlaces.pop_back();
 }
 
 VerdictCache::Map VerdictCache::Shard::TakeAll(uint64_t newGeneration) {
     generation = newGeneration;
-    newest = oldest = nullptr;
+    clock.clear();
+    freePlaces.clear();
+    hand = 0;
     bytes = 0;
     Map old;
     old.swap(entries);
@@ -47,12 +51,8 @@ std::optional<int32_t> VerdictCache::Find(const std::string& url, uint64_t gener
     }
     auto it = shard.entries.find(url);
     if (it == shard.entries.end()) return std::nullopt;
-    Entry& e = it->second;
-    if (shard.newest != &e) {
-        shard.Unlink(e);
-        shard.PushNewest(e);
-    }
-    return e.verdict;
+    it->second.used = true;
+    return it->second.verdict;
 }
 
 int32_t VerdictCache::Insert(const std::string& url, int32_t verdict, uint64_t generation) {
@@ -65,13 +65,12 @@ int32_t VerdictCache::Insert(const std::string& url, int32_t verdict, uint64_t g
     if (generation < shard.generation) return verdict;  // reached by rules already replaced
     if (generation > shard.generation) stale = shard.TakeAll(generation);
     auto [it, inserted] = shard.entries.try_emplace(url);
-    Entry& e = it->second;
-    if (!inserted) return e.verdict;
-    e.verdict = verdict;
-    e.url = &it->first;
-    shard.PushNewest(e);
+    if (!inserted) return it->second.verdict;
+    it->second.verdict = verdict;
+    // Room first; the new entry is not on the clock yet, so it stays.
+    while (shard.entries.size() > kUrlsPerShard || shard.bytes + url.size() > kBytesPerShard) shard.EvictOne();
+    shard.Place(&*it);
     shard.bytes += url.size();
-    while (shard.entries.size() > kUrlsPerShard || shard.bytes > kBytesPerShard) shard.EvictOldest();
     return verdict;
 }
 

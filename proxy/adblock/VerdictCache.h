@@ -6,12 +6,17 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace adblock {
 
 // The verdicts of recently checked URLs, so a URL seen again costs a lookup
 // instead of a scan of the rules. Bounded: at most kMaxUrls URLs and
-// kMaxUrlBytes of URL text; the least recently used go first.
+// kMaxUrlBytes of URL text. What goes first is chosen the "clock" way, the
+// cheap stand-in for least recently used: a hand walks round the entries,
+// gives one that was used since it last passed a second chance, and takes
+// the first that was not. A hit only marks its entry, so it writes no memory
+// beyond the entry it reads.
 //
 // Every verdict carries the generation of the rules that reached it. A
 // lookup or insert under a newer generation empties what older rules left;
@@ -44,12 +49,10 @@ private:
     static constexpr size_t kUrlsPerShard = kMaxUrls / kShards;
     static constexpr size_t kBytesPerShard = kMaxUrlBytes / kShards;
 
-    // A remembered URL's verdict and its place in its shard's recency list.
+    // A remembered URL's verdict; 8 bytes, so a map node is 56.
     struct Entry {
         int32_t verdict = 1;
-        Entry* newer = nullptr;
-        Entry* older = nullptr;
-        const std::string* url = nullptr;  // the map's own key (nodes never move)
+        bool used = false;  // looked up since the hand last passed
     };
     using Map = std::unordered_map<std::string, Entry>;
 
@@ -57,13 +60,19 @@ private:
         mutable std::mutex lock;
         uint64_t generation = 0;
         Map entries;
-        Entry* newest = nullptr;
-        Entry* oldest = nullptr;
+        // Every entry once (map nodes never move); null where one was evicted
+        // and no new one has come yet.
+        std::vector<Map::value_type*> clock;
+        std::vector<uint32_t> freePlaces;  // the null places of clock
+        size_t hand = 0;
         size_t bytes = 0;  // URL text held
 
-        void Unlink(Entry& e);
-        void PushNewest(Entry& e);
-        void EvictOldest();
+        // Evicts the entry the hand settles on and moves the hand past it
+        // (the shard holds at least one entry).
+        void EvictOne();
+        // Puts a new entry on the clock: in a freed place (which the hand
+        // meets last) or at the end.
+        void Place(Map::value_type* entry);
         // Takes the entries out, to be freed by the caller outside the lock.
         Map TakeAll(uint64_t newGeneration);
     };

@@ -7,7 +7,7 @@
 namespace adblock {
 namespace {
 
-TEST(VerdictCacheTest, KeepsTheMostRecentlyUsedWithinBothBounds) {
+TEST(VerdictCacheTest, KeepsWhatIsUsedWithinBothBounds) {
     VerdictCache cache;
     const std::string kept = "http://kept.test/";
     cache.Insert(kept, 0, 1);
@@ -20,7 +20,7 @@ TEST(VerdictCacheTest, KeepsTheMostRecentlyUsedWithinBothBounds) {
     }
     EXPECT_LE(cache.Size(), VerdictCache::kMaxUrls);
     EXPECT_EQ(cache.Find(kept, 1), 0);
-    EXPECT_FALSE(cache.Find("http://first.test/", 1)) << "the least recently used goes first";
+    EXPECT_FALSE(cache.Find("http://first.test/", 1)) << "one never used again goes";
     EXPECT_EQ(cache.Find("http://n.test/" + std::to_string(VerdictCache::kMaxUrls * 2 - 1), 1), 1);
 
     // Long URLs: the text bound holds before the count does.
