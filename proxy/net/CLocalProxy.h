@@ -30,8 +30,9 @@ public:
     virtual void Stop();
 
     // After the user's lists or the ad-block switch changed: the ad-block rules
-    // are loaded or cleared as the switch says, and the user domain lists are
-    // read again. Safe while workers classify requests.
+    // are loaded (a changed list rebuilt, an unchanged one kept) or cleared as
+    // the switch says, and the user domain lists are read again. Safe while
+    // workers classify requests.
     void ReloadUserFilters();
 
     // True when the request of the record is to be blocked; fills the
