@@ -192,7 +192,8 @@ int32_t CAdFilter::CheckUrl(const std::string& url, const std::string& host) {
         if (!rules_) return 1;
         generation = generation_;
     }
-    if (std::optional<int32_t> cached = cache_.Find(url, generation)) return *cached;
+    const adblock::VerdictCache::Key key(url);
+    if (std::optional<int32_t> cached = cache_.Find(key, generation)) return *cached;
     // Not seen: the rules are taken (and kept alive) only now, so a cached
     // answer costs no reference count. They may be newer than `generation`;
     // the verdict is filed under theirs.
@@ -203,7 +204,7 @@ int32_t CAdFilter::CheckUrl(const std::string& url, const std::string& host) {
         generation = generation_;
     }
     if (!rules) return 1;  // cleared meanwhile
-    return cache_.Insert(url, rules->Decide(url, host).verdict, generation);
+    return cache_.Insert(key, rules->Decide(url, host).verdict, generation);
 }
 
 AdDecision CAdFilter::Explain(const std::string& url, const std::string& host) const {

@@ -50,13 +50,11 @@ bool Chunk::MatchesAt(std::string_view text, size_t pos) const {
 
 bool Chunk::MatchesShortAt(std::string_view text, size_t pos) const {
     if (!HasOptional()) return false;
-    const size_t n = text_.size() - 1;
-    if (pos > text.size() || text.size() - pos < n) return false;
-    for (size_t i = 0, k = 0; k < n; ++i) {
-        if (i == optionalAt_) continue;
-        if (!any_[i] && text[pos + k] != text_[i]) return false;
-        ++k;
-    }
+    if (pos > text.size() || text.size() - pos < text_.size() - 1) return false;
+    for (size_t i = 0; i < optionalAt_; ++i)
+        if (!any_[i] && text[pos + i] != text_[i]) return false;
+    for (size_t i = optionalAt_ + 1; i < text_.size(); ++i)
+        if (!any_[i] && text[pos + i - 1] != text_[i]) return false;
     return true;
 }
 

@@ -1,7 +1,5 @@
 #include "adblock/VerdictCache.h"
 
-#include <functional>
-
 namespace adblock {
 
 void VerdictCache::Shard::EvictOne() {
@@ -37,29 +35,26 @@ VerdictCache::Map VerdictCache::Shard::TakeAll(uint64_t newGeneration) {
     return old;
 }
 
-VerdictCache::Shard& VerdictCache::ShardFor(const std::string& url) {
-    return shards_[std::hash<std::string>{}(url) % kShards];
-}
-
-std::optional<int32_t> VerdictCache::Find(const std::string& url, uint64_t generation) {
-    Shard& shard = ShardFor(url);
+std::optional<int32_t> VerdictCache::Find(const Key& key, uint64_t generation) {
+    Shard& shard = ShardFor(key);
     Map stale;  // freed after the lock is left
     std::lock_guard<std::mutex> g(shard.lock);
     if (shard.generation != generation) {
         if (shard.generation < generation) stale = shard.TakeAll(generation);
         return std::nullopt;
     }
-    auto it = shard.entries.find(url);
+    auto it = shard.entries.find(key);
     if (it == shard.entries.end()) return std::nullopt;
     it->second.used = true;
     return it->second.verdict;
 }
 
-int32_t VerdictCache::Insert(const std::string& url, int32_t verdict, uint64_t generation) {
+int32_t VerdictCache::Insert(const Key& key, int32_t verdict, uint64_t generation) {
+    const std::string& url = key.url();
     // A URL longer than a shard's share of the text budget is not kept: it
     // would push out everything else.
     if (url.size() > kBytesPerShard) return verdict;
-    Shard& shard = ShardFor(url);
+    Shard& shard = ShardFor(key);
     Map stale;
     std::lock_guard<std::mutex> g(shard.lock);
     if (generation < shard.generation) return verdict;  // reached by rules already replaced

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,12 +36,25 @@ public:
     VerdictCache(const VerdictCache&) = delete;
     VerdictCache& operator=(const VerdictCache&) = delete;
 
-    // The verdict remembered for url under rules of this generation.
-    std::optional<int32_t> Find(const std::string& url, uint64_t generation);
+    // A URL with its hash, taken once for a lookup and the insert that may
+    // follow it. Refers to the caller's text, which must outlive it.
+    class Key {
+    public:
+        explicit Key(const std::string& url) : url_(url), hash_(std::hash<std::string>{}(url)) {}
+        const std::string& url() const { return url_; }
+        size_t hash() const { return hash_; }
+
+    private:
+        const std::string& url_;
+        size_t hash_;
+    };
+
+    // The verdict remembered for the URL under rules of this generation.
+    std::optional<int32_t> Find(const Key& key, uint64_t generation);
     // Remembers a verdict reached by rules of this generation. Returns the
     // verdict that stands: one another thread remembered first for the same
     // URL and generation wins.
-    int32_t Insert(const std::string& url, int32_t verdict, uint64_t generation);
+    int32_t Insert(const Key& key, int32_t verdict, uint64_t generation);
     // Forgets everything older rules decided (a reload or a clear).
     void Invalidate(uint64_t generation);
     size_t Size() const;
@@ -54,7 +68,19 @@ private:
         int32_t verdict = 1;
         bool used = false;  // looked up since the hand last passed
     };
-    using Map = std::unordered_map<std::string, Entry>;
+    // Looked up by Key, so a lookup does not hash the URL again.
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(const std::string& url) const { return std::hash<std::string>{}(url); }
+        size_t operator()(const Key& key) const { return key.hash(); }
+    };
+    struct Equal {
+        using is_transparent = void;
+        bool operator()(const std::string& a, const std::string& b) const { return a == b; }
+        bool operator()(const Key& a, const std::string& b) const { return a.url() == b; }
+        bool operator()(const std::string& a, const Key& b) const { return a == b.url(); }
+    };
+    using Map = std::unordered_map<std::string, Entry, Hash, Equal>;
 
     struct alignas(64) Shard {
         mutable std::mutex lock;
@@ -77,7 +103,7 @@ private:
         Map TakeAll(uint64_t newGeneration);
     };
 
-    Shard& ShardFor(const std::string& url);
+    Shard& ShardFor(const Key& key) { return shards_[key.hash() % kShards]; }
 
     Shard shards_[kShards];
 };
