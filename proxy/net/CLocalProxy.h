@@ -30,8 +30,9 @@ public:
     virtual void Stop();
 
     // After the user's lists or the ad-block switch changed: the ad-block rules
-    // are loaded or cleared as the switch says, and the user domain lists are
-    // read again. Safe while workers classify requests.
+    // are loaded (a changed list rebuilt, an unchanged one kept) or cleared as
+    // the switch says, and the user domain lists are read again. Safe while
+    // workers classify requests.
     void ReloadUserFilters();
 
     // True when the request of the record is to be blocked; fills the
@@ -45,7 +46,8 @@ public:
     // Sends every byte; the length, or the failing send's result.
     int SendWhole(int socket, const std::string& bytes);
 
-    // Upstream connections go through the host cache (ConnectUpstream).
+    // Upstream connections go through the host cache (ConnectUpstream), and
+    // search engines through their SafeSearch addresses while safeSearch is on.
     bool Connect(int& socket, const char* host, uint16_t port) override;
 
     // Upstream connects in progress; Stop ends them and refuses new ones.

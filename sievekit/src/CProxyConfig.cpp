@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "LeftoverFiles.h"
 #include "TextFile.h"
 
 namespace {
@@ -26,6 +27,7 @@ const IntKey kIntKeys[] = {
     {"whiteListOnly", &ProxyData::whiteListOnly},
     {"wordListMode", &ProxyData::wordListMode},
     {"adBlock", &ProxyData::adBlock},
+    {"safeSearch", &ProxyData::safeSearch},
     {"blockUnlistedHttp", &ProxyData::blockUnlistedHttp},
     {"blockUnlistedHttps", &ProxyData::blockUnlistedHttps},
     {"intelligentMode", &ProxyData::intelligentMode},
@@ -190,8 +192,11 @@ void CProxyConfig::LoadData() {
     listenAddress_ = it != keys.end() && IsIpv4Address(it->second) ? it->second : kDefaultListenAddress;
 
     // The statistics file is read once: later loads must not lose counts
-    // added since it was last written.
+    // added since it was last written. That first load is the start of the
+    // program's use of its data, the time to clear away what saves
+    // interrupted by a crash left behind.
     if (statsPath_.empty()) {
+        sievekit::RemoveLeftoverTemporaryFiles(std::filesystem::path(configPath_).parent_path().string());
         statsPath_ = AbsolutePath(kStatsFile);
         std::string stats;
         sievekit::ReadTextFile(statsPath_, stats);

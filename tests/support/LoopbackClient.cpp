@@ -29,22 +29,35 @@ bool LoopbackClient::SendAll(const std::string& bytes) {
     return true;
 }
 
-std::string LoopbackClient::ReadUntilClosed(int timeoutMs, bool* timedOut) {
+// Reads until `done` holds for what arrived, the peer closes, or the deadline
+// passes (then timedOut is set).
+template <typename Done>
+std::string ReadWithDeadline(platform::Socket fd, int timeoutMs, Done done, bool* timedOut) {
     std::string out;
     if (timedOut) *timedOut = false;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char buf[16384];
-    for (;;) {
+    while (!done(out)) {
         int left = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-        if (left <= 0 || platform::WaitReadable(fd_, left).rc == 0) {
+        if (left <= 0 || platform::WaitReadable(fd, left).rc == 0) {
             if (timedOut) *timedOut = true;
             return out;
         }
-        int n = platform::RecvSome(fd_, buf, sizeof buf).rc;
+        int n = platform::RecvSome(fd, buf, sizeof buf).rc;
         if (n <= 0) return out;
         out.append(buf, static_cast<size_t>(n));
     }
+    return out;
+}
+
+std::string LoopbackClient::ReadUntil(const std::string& marker, int timeoutMs) {
+    return ReadWithDeadline(
+        fd_, timeoutMs, [&](const std::string& got) { return got.find(marker) != std::string::npos; }, nullptr);
+}
+
+std::string LoopbackClient::ReadUntilClosed(int timeoutMs, bool* timedOut) {
+    return ReadWithDeadline(fd_, timeoutMs, [](const std::string&) { return false; }, timedOut);
 }
 
 bool LoopbackClient::WaitClosed(int timeoutMs) {

@@ -20,6 +20,9 @@ public:
     bool SendAll(const std::string& bytes);
     // Reads until the peer closes or the deadline passes. timedOut tells which.
     std::string ReadUntilClosed(int timeoutMs, bool* timedOut = nullptr);
+    // Reads until the bytes read hold `marker`, the peer closes or the
+    // deadline passes; what was read.
+    std::string ReadUntil(const std::string& marker, int timeoutMs);
     // True when the peer closes (or resets) within the deadline.
     bool WaitClosed(int timeoutMs);
     void Close();

@@ -20,6 +20,7 @@
 #include <platform/Socket.h>
 
 #include "net/CLocalProxy.h"
+#include "net/SafeSearch.h"
 #include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
@@ -149,22 +150,23 @@ protected:
 
     // Marks the chosen connection, closes it, and reports what each listener saw.
     std::vector<std::vector<std::string>> Seen() {
-        if (socket >= 0) platform::SendSome(socket, "chosen", 6);
+        if (socket != platform::kInvalidSocket) platform::SendSome(socket, "chosen", 6);
         platform::CloseSocket(socket);
-        socket = -1;
+        socket = platform::kInvalidSocket;
         std::vector<std::vector<std::string>> out;
         for (auto& l : listeners) out.push_back(l->DrainConnections());
         return out;
     }
 
     testsupport::TempFolder folder;
-    HostCache cache{folder / "host.dat"};
+    std::atomic<int64_t> now{1'700'000'000};
+    HostCache cache{folder / "host.dat", [this] { return now.load(); }};
     FakeResolver resolver;
     ScriptedTiming timing;
     UpstreamDialer dialer;
     std::vector<std::unique_ptr<Listener>> listeners;
     uint16_t port = 0;
-    int socket = -1;
+    platform::Socket socket = platform::kInvalidSocket;
     using Seen_t = std::vector<std::vector<std::string>>;
 };
 
@@ -228,11 +230,93 @@ TEST_F(ConnectUpstreamTest, FailedRememberedAddressIsReplaced) {
     EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
 }
 
+// A busy host is resolved again an hour after it was last resolved: the
+// remembered address is used on while the host still has it, and forgotten
+// once the host has moved.
+TEST_F(ConnectUpstreamTest, RememberedAddressIsCheckedAgainstAFreshResolutionEveryHour) {
+    timing.ms = {{Ip("127.0.0.2"), 40}, {Ip("127.0.0.3"), 5}, {Ip("127.0.0.4"), 20}};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    Seen();
+    now += HostCache::kConfirmSeconds - 1;
+    timing.calls.clear();
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 1);
+    EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ip("127.0.0.3")});
+    Seen();
+
+    now += 1;  // an hour since the resolution, though used all along
+    timing.calls.clear();
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 2);
+    EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ip("127.0.0.3")});  // still its address: reused
+    EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+    now += HostCache::kConfirmSeconds - 1;
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 2) << "the confirmation counts as a resolution";
+    Seen();
+
+    now += 1;
+    resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.4")};  // the site moved
+    timing.calls.clear();
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(timing.calls, (std::vector<uint32_t>{Ip("127.0.0.2"), Ip("127.0.0.4")}));
+    EXPECT_EQ(cache.Find("origin.test")->address, Ip("127.0.0.4"));
+    EXPECT_EQ(Seen(), (Seen_t{{""}, {}, {"chosen"}}));
+
+    // A host that no longer resolves is not reached through its old address.
+    now += HostCache::kConfirmSeconds;
+    resolver.names.erase("origin.test");
+    EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(socket, platform::kInvalidSocket);
+    EXPECT_EQ(Seen(), (Seen_t{{}, {}, {}}));
+}
+
+// With SafeSearch on, each search engine's hosts are connected to the
+// addresses of the name it gives for filtered searches, and remembered under
+// their own name; with it off, to their own addresses again.
+TEST_F(ConnectUpstreamTest, SearchEnginesAreConnectedToTheirSafeSearchAddresses) {
+    const std::pair<const char*, const char*> engines[] = {
+        {"google.com", "forcesafesearch.google.com"},       {"www.google.com", "forcesafesearch.google.com"},
+        {"www.google.com.hk", "forcesafesearch.google.com"}, {"www.google.co.uk", "forcesafesearch.google.com"},
+        {"WWW.Google.DE", "forcesafesearch.google.com"},     {"bing.com", "strict.bing.com"},
+        {"www.bing.com", "strict.bing.com"},                {"www.youtube.com", "restrict.youtube.com"},
+        {"m.youtube.com", "restrict.youtube.com"},          {"youtube.com", "restrict.youtube.com"},
+        {"youtubei.googleapis.com", "restrict.youtube.com"}, {"youtube.googleapis.com", "restrict.youtube.com"},
+        {"www.youtube-nocookie.com", "restrict.youtube.com"}, {"duckduckgo.com", "safe.duckduckgo.com"},
+        {"www.duckduckgo.com", "safe.duckduckgo.com"},
+    };
+    for (const auto& [host, safeName] : engines) {
+        SCOPED_TRACE(host);
+        resolver.names[host] = {Ip("127.0.0.2")};
+        resolver.names[safeName] = {Ip("127.0.0.3")};
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, true));
+        EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+        EXPECT_EQ(cache.Find(host)->address, Ip("127.0.0.3"));
+        EXPECT_FALSE(cache.Find(safeName));
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, true));  // remembered
+        EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, false));
+        EXPECT_EQ(Seen(), (Seen_t{{"chosen"}, {}, {}}));
+        EXPECT_EQ(cache.Find(host)->address, Ip("127.0.0.2"));
+    }
+    // Other hosts of the same companies, and look-alikes, keep their own addresses.
+    for (const char* host : {"images.google.com", "google.example.com", "www.google.com.evil.test", "mail.google.com",
+                             "notbing.com", "www.bing.com.evil.test", "music.youtube.com", "duckduckgo.com.evil.test"}) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(SafeSearchAddressName(host), "");
+        resolver.names[host] = {Ip("127.0.0.4")};
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, true));
+        EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
+    }
+    EXPECT_EQ(SafeSearchAddressName("www.google.co.uk."), "forcesafesearch.google.com");
+}
+
 TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
     resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3")};
     timing.ms = {{Ip("127.0.0.2"), 9000}, {Ip("127.0.0.3"), 9500}};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(cache.Find("origin.test"));
     EXPECT_EQ(Seen(), (Seen_t{{""}, {""}, {}}));
 
@@ -244,13 +328,13 @@ TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
 
 TEST_F(ConnectUpstreamTest, UnresolvableOrUnreachableHost) {
     EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "unknown.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, nullptr, port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
 
     resolver.names["down.test"] = {Ip("127.0.0.9")};
     EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "down.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(cache.Find("down.test"));
 }
 

@@ -57,15 +57,15 @@ protected:
     }
 
     // Writes the configuration (the test's keys first: the first of a key
-    // wins) and starts.
-    void Start(const std::string& extraConfig = "") {
+    // wins) and starts; names are resolved by `resolver`, else by resolver_.
+    void Start(const std::string& extraConfig = "", const IHostResolver* resolver = nullptr) {
         folder_->Write("Data/config.ini", "[Proxy]\n" + extraConfig +
                                               "showControl=0\njieseTips=0\nxiuShenTips=0\nimageMode=0\n"
                                               "intelligentValue=50\n");
         ProxyConfig().LoadData();
         port_ = testsupport::FreeLoopbackPort();
         proxy_ = std::make_unique<CLocalProxy>(port_);
-        proxy_->dialer.resolver = &resolver_;
+        proxy_->dialer.resolver = resolver ? resolver : &resolver_;
         ASSERT_EQ(proxy_->Listen(), 1);
         serving_ = std::thread([this] { proxy_->AcceptLoop(); });
     }
