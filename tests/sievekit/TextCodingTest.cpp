@@ -84,6 +84,7 @@ TEST(Utf8Conversion, CharactersBeyondTheBasicPlaneAndStraySurrogates) {
     EXPECT_EQ(u.wstring_to_utf8(std::wstring{L'\xD83D', L'x', L'\xD83D'}), bad + "x" + bad);
     // Code page 936 holds none of them: one "?" per character.
     EXPECT_EQ(u.wtoa(u.utf8_to_wstring(edges).c_str(), -1), "?|?");
+    EXPECT_EQ(CStrCoding().UrlUTF8Decode("a%F0%9F%98%80b"), "a?b");
 }
 
 TEST(Utf8Detection, AcceptsOnlyWellFormedText) {
