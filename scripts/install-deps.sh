@@ -3,14 +3,14 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  zlib1g-dev libcurl4-openssl-dev
+  zlib1g-dev libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   curl p7zip-full
   clang libclang-rt-14-dev
 )
 # The Windows cross build (mingw-w64, the -posix thread variant, with zlib)
 # and Wine to run its tests; GoogleTest is built from Debian's sources.
-windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest)
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest xvfb xauth)
 # The tests also drive pages in a headless browser, and compare the ad-block
 # engine with the straightforward one on the real EasyList (from uBlock Origin).
 # They include the Windows stage.

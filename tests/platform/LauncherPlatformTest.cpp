@@ -1,34 +1,35 @@
-// The platform stand-ins the Launcher relies on: process lookup by executable
-// name, waits that a stop event can cut short, the named mutex, the registry
-// folder tree, the debug privilege and the hidden window's life.
+// The platform facilities the Launcher relies on, as both systems give them:
+// starting a program and waiting for its exit code, finding a process by its
+// executable name, waits that a stop event cuts short, the named mutex, the
+// registry, the system's version and folder, and the hidden window's life.
+// The fake programs are copies of one test program that report to the test
+// and end when it says so. The POSIX stand-ins' own rules are tested in
+// posix/, Windows' in win32/.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "platform/File.h"
 #include "platform/HiddenWindow.h"
 #include "platform/NamedMutex.h"
-#include "platform/Privilege.h"
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
 #include "platform/WaitEvent.h"
+#include "support/FakeProgram.h"
 #include "support/LoopbackClient.h"
+#include "support/RuntimeFolder.h"
 #include "support/TempFolder.h"
+#include "support/TestKeys.h"
 
 namespace {
 
@@ -36,128 +37,132 @@ using namespace std::chrono_literals;
 using platform::kNoProcess;
 using platform::ProcessId;
 using platform::ProcessWaitResult;
+using platform::ShowWindow;
 
-bool WaitUntil(const std::function<bool()>& condition) { return testsupport::WaitFor(condition, 10000); }
-
-// An environment variable set for one test and put back afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) previous_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (previous_)
-            ::setenv(name_, previous_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
-
-// A script that runs until killed. It waits on a FIFO nobody writes to rather
-// than in a loop of sleeps: a forked helper would carry the script's name for
-// a moment and be found in its place.
-std::string WriteLoopingScript(const testsupport::TempFolder& folder, const std::string& name) {
-    const std::string fifo = folder / "block.fifo";
-    ::mkfifo(fifo.c_str(), 0600);
-    folder.Write(name, "#!/bin/sh\nexec 3<> '" + fifo + "'\nread line <&3\n");
-    std::string path = folder / name;
-    ::chmod(path.c_str(), 0755);
-    return path;
+std::string UniqueName(const std::string& prefix, const std::string& suffix = ".exe") {
+    return prefix + std::to_string(platform::CurrentProcessNumber()) + suffix;
 }
 
-// A started program that is killed and reaped when the test ends.
-class Running {
-public:
-    explicit Running(const std::string& program, std::vector<std::string> args = {})
-        : pid_(platform::StartProgram(program, args)) {}
-    ~Running() { Kill(); }
-    ProcessId pid() const { return pid_; }
-    void Kill() {
-        if (pid_ == kNoProcess) return;
-        ::kill(pid_, SIGKILL);
-        platform::WaitForChild(pid_);
-        pid_ = kNoProcess;
-    }
+bool SameFolder(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec);
+}
 
-private:
-    ProcessId pid_;
+// A test in a folder of its own, where bare program names are found first,
+// with fake programs to start.
+class ProcessTest : public ::testing::Test {
+protected:
+    testsupport::TempFolder folder_{true};
+    testsupport::FakePrograms fakes_;
+
+    std::string Install(const std::string& name) {
+        fakes_.Install(folder_ / name);
+        return name;
+    }
+    // Starts a fake and waits for its report.
+    platform::Process StartFake(const std::string& name, const std::vector<std::string>& arguments = {}) {
+        const std::size_t before = fakes_.Starts().size();
+        platform::Process process = platform::StartProgram(name, arguments, ShowWindow::Hidden);
+        EXPECT_TRUE(process) << name;
+        EXPECT_TRUE(fakes_.WaitForStarts(before + 1)) << name << " did not report";
+        return process;
+    }
 };
 
-std::string UniqueName(const std::string& prefix, const std::string& suffix) {
-    return prefix + std::to_string(::getpid()) + suffix;
+// ---- Starting and waiting ------------------------------------------------
+
+TEST_F(ProcessTest, StartedProgramGetsEachArgumentWholeAndItsExitCodeIsKnown) {
+    const std::string name = Install(UniqueName("Zs"));
+    // Blanks, quotes, backslashes before a quote and at the end, an empty one,
+    // a wildcard: each must arrive as it was given.
+    const std::vector<std::string> arguments{"two words", "quote\"inside", "back\\\"slash", "trailing\\",
+                                             "",          "*",             "-oData"};
+    platform::Process process = StartFake(name, arguments);
+    ASSERT_TRUE(process);
+    ASSERT_EQ(fakes_.Starts().size(), 1u);
+    const auto start = fakes_.Starts()[0];
+    EXPECT_EQ(start.arguments, arguments);
+    EXPECT_EQ(start.id, process.Id());
+    EXPECT_TRUE(SameFolder(start.folder, folder_.path()));
+
+    EXPECT_EQ(process.Wait(50), ProcessWaitResult::TimedOut);
+    EXPECT_EQ(process.ExitCode(), std::nullopt);
+    ASSERT_TRUE(fakes_.End(process.Id(), 7));
+    EXPECT_EQ(process.Wait(), ProcessWaitResult::Ended);
+    EXPECT_EQ(process.ExitCode(), 7);
+    // Ended stays ended.
+    EXPECT_EQ(process.Wait(0), ProcessWaitResult::Ended);
+
+    platform::Process missing = platform::StartProgram(UniqueName("Missing"), {}, ShowWindow::Hidden);
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.Id(), kNoProcess);
+    EXPECT_EQ(missing.Wait(), ProcessWaitResult::Failed);
+}
+
+TEST(StartProgramTest, BareNameFoundHereStartsEvenWhenTheChildWorksElsewhere) {
+    testsupport::TempFolder here(true);
+    testsupport::TempFolder elsewhere;
+    testsupport::FakePrograms fakes;
+    fakes.Install(here / "Tool.exe");
+    fakes.Serve(elsewhere.path());
+    fakes.SetReply([](const testsupport::FakePrograms::Start&) { return 0; });
+
+    EXPECT_TRUE(SameFolder(platform::FindProgram("Tool.exe"), here / "Tool.exe"));
+    EXPECT_EQ(platform::FindProgram(UniqueName("Missing")), "");
+    platform::Process tool = platform::StartProgram("Tool.exe", {}, ShowWindow::Hidden, elsewhere.path());
+    ASSERT_TRUE(tool);
+    EXPECT_EQ(tool.Wait(10000), ProcessWaitResult::Ended);
+    EXPECT_EQ(tool.ExitCode(), 0);
+    ASSERT_EQ(fakes.Starts().size(), 1u);
+    EXPECT_TRUE(SameFolder(fakes.Starts()[0].folder, elsewhere.path()));
+}
+
+TEST_F(ProcessTest, AProcessOpenedByIdIsWaitedOnWithoutTakingTheStartersExitCode) {
+    platform::Process started = StartFake(Install(UniqueName("Zo")));
+    ASSERT_TRUE(started);
+    const ProcessId id = started.Id();
+    platform::Process opened = platform::Process::Open(id);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened.Id(), id);
+    EXPECT_EQ(opened.Wait(30), ProcessWaitResult::TimedOut);
+
+    ASSERT_TRUE(fakes_.End(id, 5));
+    EXPECT_EQ(opened.Wait(10000), ProcessWaitResult::Ended);
+    // The one who started it still learns how it ended.
+    platform::Process moved = std::move(started);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(moved.Wait(), ProcessWaitResult::Ended);
+    EXPECT_EQ(moved.ExitCode(), 5);
+
+    // With every handle closed the id soon names nothing to open (on Windows
+    // the system may hold the ended process a moment longer).
+    moved = {};
+    opened = {};
+    EXPECT_TRUE(testsupport::WaitFor([id] { return !platform::Process::Open(id); }, 10000));
+    EXPECT_FALSE(platform::Process::Open(kNoProcess));
 }
 
 // ---- Process snapshot ----------------------------------------------------
 
-TEST(ProcessSnapshotTest, FindsScriptByItsOwnNameExactlyAndCaseSensitively) {
-    testsupport::TempFolder folder;
-    const std::string name = UniqueName("Zp", ".exe");  // short enough to be kept whole by the kernel
-    Running script(WriteLoopingScript(folder, name));
-    ASSERT_NE(script.pid(), kNoProcess);
+TEST_F(ProcessTest, SnapshotFindsAStartedProgramByItsExactNameOnly) {
+    const std::string name = Install(UniqueName("Zp"));
+    platform::Process process = StartFake(name);
+    ASSERT_TRUE(process);
 
-    EXPECT_EQ(platform::FindProcessByName(name), script.pid());
-    EXPECT_EQ(platform::ExecutableName(script.pid()), name);
-
+    EXPECT_EQ(platform::FindProcessByName(name), process.Id());
+    EXPECT_EQ(platform::ExecutableName(process.Id()), name);
     std::string lower = name;
     lower[0] = 'z';
     EXPECT_EQ(platform::FindProcessByName(lower), kNoProcess);
     EXPECT_EQ(platform::FindProcessByName(name.substr(0, name.size() - 1)), kNoProcess);
     EXPECT_EQ(platform::FindProcessByName(name + "x"), kNoProcess);
     EXPECT_EQ(platform::FindProcessByName(""), kNoProcess);
-}
 
-TEST(ProcessSnapshotTest, NamesLongerThanTheKernelKeepsAreComparedWhole) {
-    testsupport::TempFolder folder;
-    // A script: the kernel runs its interpreter, so the name comes from the command line.
-    const std::string script = UniqueName("LongScriptName-", "-a.exe");
-    Running runningScript(WriteLoopingScript(folder, script));
-    // A binary: the name comes from the program file.
-    const std::string binary = UniqueName("LongBinaryName-", "-b");
-    std::filesystem::copy_file("/bin/sleep", folder / binary);
-    Running runningBinary(folder / binary, {"30"});
-    ASSERT_NE(runningScript.pid(), kNoProcess);
-    ASSERT_NE(runningBinary.pid(), kNoProcess);
-
-    EXPECT_EQ(platform::FindProcessByName(script), runningScript.pid());
-    EXPECT_EQ(platform::ExecutableName(runningScript.pid()), script);
-    EXPECT_EQ(platform::FindProcessByName(binary), runningBinary.pid());
-    EXPECT_EQ(platform::ExecutableName(runningBinary.pid()), binary);
-    // Same first 15 characters, different ends.
-    EXPECT_EQ(platform::FindProcessByName(UniqueName("LongScriptName-", "-A.exe")), kNoProcess);
-    EXPECT_EQ(platform::FindProcessByName(binary + "c"), kNoProcess);
-}
-
-TEST(ProcessSnapshotTest, EndedProcessIsNoLongerFoundEvenBeforeItIsReaped) {
-    testsupport::TempFolder folder;
-    const std::string name = UniqueName("Ze", ".exe");
-    ProcessId pid = platform::StartProgram(WriteLoopingScript(folder, name), {});
-    ASSERT_NE(pid, kNoProcess);
-    ASSERT_EQ(platform::FindProcessByName(name), pid);
-
-    ::kill(pid, SIGKILL);
-    ASSERT_TRUE(platform::WaitForProcess(pid, 10000));  // ended, still a zombie of ours
+    // Ended, though a handle on it is still open: no longer listed.
+    ASSERT_TRUE(fakes_.End(process.Id()));
+    ASSERT_EQ(process.Wait(), ProcessWaitResult::Ended);
     EXPECT_EQ(platform::FindProcessByName(name), kNoProcess);
-    EXPECT_EQ(platform::ExecutableName(pid), "");
-    EXPECT_EQ(platform::WaitForChild(pid), -1);  // killed, so no exit code
-}
-
-TEST(StartProgramTest, BareNameFoundHereStartsEvenWhenTheChildWorksElsewhere) {
-    testsupport::TempFolder here(true);
-    testsupport::TempFolder elsewhere;
-    here.Write("Tool.sh", "#!/bin/sh\npwd > \"$1\"\n");
-    ::chmod((here / "Tool.sh").c_str(), 0755);
-    ProcessId pid = platform::StartProgram("Tool.sh", {here / "where.txt"}, elsewhere.path());
-    ASSERT_NE(pid, kNoProcess);
-    EXPECT_EQ(platform::WaitForChild(pid), 0);
-    EXPECT_EQ(here.Read("where.txt"), std::filesystem::canonical(elsewhere.path()).string() + "\n");
+    EXPECT_EQ(platform::ExecutableName(process.Id()), "");
 }
 
 // ---- Waits with a stop event ---------------------------------------------
@@ -180,231 +185,144 @@ TEST(WaitEventConcurrencyTest, SetWakesWaitersAndStaysSet) {
     EXPECT_TRUE(event.IsSet());
 }
 
-TEST(WaitEventConcurrencyTest, ProcessWaitEndsOnExitOnEventOrOnTimeOut) {
-    testsupport::TempFolder folder;
-    Running script(WriteLoopingScript(folder, UniqueName("Zw", ".exe")));
-    ASSERT_NE(script.pid(), kNoProcess);
+class WaitEventConcurrencyProcessTest : public ProcessTest {};
+
+TEST_F(WaitEventConcurrencyProcessTest, ProcessWaitEndsOnExitOnEventOrOnTimeOut) {
+    platform::Process process = StartFake(Install(UniqueName("Zw")));
+    ASSERT_TRUE(process);
     platform::WaitEvent event;
 
-    EXPECT_EQ(platform::WaitForProcessOrEvent(script.pid(), event, 30), ProcessWaitResult::TimedOut);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, event, 30), ProcessWaitResult::TimedOut);
 
     std::thread setter([&] {
         std::this_thread::sleep_for(20ms);
         event.Set();
     });
-    EXPECT_EQ(platform::WaitForProcessOrEvent(script.pid(), event), ProcessWaitResult::EventSet);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, event), ProcessWaitResult::EventSet);
     setter.join();
 
-    // With the event already set, a process that has ended is still reported as ended.
-    ProcessId pid = script.pid();
-    ::kill(pid, SIGKILL);
-    ASSERT_TRUE(platform::WaitForProcess(pid, 10000));
-    EXPECT_EQ(platform::WaitForProcessOrEvent(pid, event), ProcessWaitResult::Ended);
-    script.Kill();
+    // With the event already set, a process that has ended is still reported
+    // as ended, with its exit code.
+    ASSERT_TRUE(fakes_.End(process.Id(), 3));
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, event), ProcessWaitResult::Ended);
+    EXPECT_EQ(process.ExitCode(), 3);
     platform::WaitEvent unset;
-    EXPECT_EQ(platform::WaitForProcessOrEvent(pid, unset, 1000), ProcessWaitResult::Ended);  // reaped: gone
-    EXPECT_EQ(platform::WaitForProcessOrEvent(kNoProcess, unset), ProcessWaitResult::Failed);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, unset, 1000), ProcessWaitResult::Ended);
+    platform::Process none;
+    EXPECT_EQ(platform::WaitForProcessOrEvent(none, unset), ProcessWaitResult::Failed);
 }
 
-TEST(WaitEventConcurrencyTest, ProcessEndingWakesAWaitWithoutLimit) {
-    testsupport::TempFolder folder;
-    ProcessId pid = platform::StartProgram(WriteLoopingScript(folder, UniqueName("Zx", ".exe")), {});
-    ASSERT_NE(pid, kNoProcess);
+TEST_F(WaitEventConcurrencyProcessTest, ProcessEndingWakesAWaitWithoutLimit) {
+    platform::Process process = StartFake(Install(UniqueName("Zx")));
+    ASSERT_TRUE(process);
     platform::WaitEvent event;
-    std::thread killer([pid] {
+    const ProcessId id = process.Id();
+    std::thread ender([&, id] {
         std::this_thread::sleep_for(20ms);
-        ::kill(pid, SIGTERM);
+        fakes_.End(id);
     });
-    EXPECT_EQ(platform::WaitForProcessOrEvent(pid, event), ProcessWaitResult::Ended);
-    killer.join();
-    platform::WaitForChild(pid);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, event), ProcessWaitResult::Ended);
+    ender.join();
+    EXPECT_EQ(process.ExitCode(), 0);
 }
 
 // ---- Named mutex ---------------------------------------------------------
 
-TEST(NamedMutexTest, OneHolderAtATimeAndTheNameFreesWithTheHolder) {
-    testsupport::TempFolder runtime;
-    ScopedEnv env("XDG_RUNTIME_DIR", runtime.path());
+class NamedMutexProcessTest : public ProcessTest {
+protected:
+    testsupport::PrivateRuntimeFolder runtime_;
+    const std::string name_ = UniqueName("MorvaneTestMutex-", "");
+
+    // What a fake that tries to take the name says about it.
+    std::string NoteOfAFakeTaking(const std::string& holder, platform::Process* keep = nullptr) {
+        platform::Process fake = StartFake(holder, {"--hold-mutex", name_});
+        const auto starts = fakes_.Starts();
+        if (starts.empty()) return {};
+        if (keep) *keep = std::move(fake);
+        return starts.back().note;
+    }
+};
+
+TEST_F(NamedMutexProcessTest, OneHolderAtATimeInThisProcessAndInAnother) {
+    const std::string holder = Install(UniqueName("Zm"));
     {
-        platform::NamedMutex first("Solo");
+        platform::NamedMutex first(name_);
         ASSERT_TRUE(first.Held());
         EXPECT_FALSE(first.AlreadyExisted());
-        EXPECT_TRUE(runtime.Exists("Solo.lock"));
-
-        platform::NamedMutex second("Solo");
+        platform::NamedMutex second(name_);
         EXPECT_TRUE(second.AlreadyExisted());
         EXPECT_FALSE(second.Held());
-
-        platform::NamedMutex other("Other");
+        platform::NamedMutex other(name_ + "-other");
         EXPECT_TRUE(other.Held());
+
+        platform::Process fake;
+        EXPECT_EQ(NoteOfAFakeTaking(holder, &fake), "existed");
+        ASSERT_TRUE(fakes_.End(fake.Id()));
     }
-    platform::NamedMutex again("Solo");
+    // Free again once its holder has gone; then another process holds it.
+    platform::Process fake;
+    ASSERT_EQ(NoteOfAFakeTaking(holder, &fake), "held");
+    EXPECT_TRUE(platform::NamedMutex(name_).AlreadyExisted());
+    // However a holder ends, the name is free again.
+    ASSERT_TRUE(fakes_.End(fake.Id(), 9));
+    platform::NamedMutex again(name_);
     EXPECT_TRUE(again.Held());
     EXPECT_FALSE(again.AlreadyExisted());
 }
 
-TEST(NamedMutexTest, HeldByAnotherProcessUntilThatProcessEnds) {
-    testsupport::TempFolder runtime;
-    ScopedEnv env("XDG_RUNTIME_DIR", runtime.path());
-    // flock(1) holds the lock while its command runs; the command's output goes
-    // nowhere, so it cannot keep the test's output open once flock is killed.
-    Running holder("/bin/sh", {"-c", "exec flock -o \"$0\" sleep 10 </dev/null >/dev/null 2>&1",
-                               runtime / "Shared.lock"});
-    ASSERT_NE(holder.pid(), kNoProcess);
-    ASSERT_TRUE(WaitUntil([] { return platform::NamedMutex("Shared").AlreadyExisted(); }));
-
-    // However a holder ends, the name is free again. (flock's command may
-    // still share the lock for the moment before it closes its copy.)
-    holder.Kill();
-    EXPECT_TRUE(WaitUntil([] { return platform::NamedMutex("Shared").Held(); }));
-}
-
-TEST(NamedMutexTest, StartedProgramsDoNotInheritTheName) {
-    testsupport::TempFolder runtime;
-    ScopedEnv env("XDG_RUNTIME_DIR", runtime.path());
-    std::optional<Running> child;
+TEST_F(NamedMutexProcessTest, StartedProgramsDoNotInheritTheName) {
+    const std::string child = Install(UniqueName("Zc"));
+    platform::Process running;
     {
-        platform::NamedMutex mutex("Parent");
+        platform::NamedMutex mutex(name_);
         ASSERT_TRUE(mutex.Held());
-        child.emplace(WriteLoopingScript(runtime, UniqueName("Zc", ".exe")));
-        ASSERT_NE(child->pid(), kNoProcess);
+        running = StartFake(child);
+        ASSERT_TRUE(running);
     }
-    // The child still runs; had it inherited the lock, the name would stay taken.
-    platform::NamedMutex next("Parent");
+    // The child still runs; had it inherited the name, the name would stay taken.
+    EXPECT_EQ(running.Wait(0), ProcessWaitResult::TimedOut);
+    platform::NamedMutex next(name_);
     EXPECT_TRUE(next.Held());
     EXPECT_FALSE(next.AlreadyExisted());
 }
 
-TEST(NamedMutexTest, MissingRuntimeFolderIsAnErrorNotAnotherInstance) {
-    testsupport::TempFolder runtime;
-    ScopedEnv env("XDG_RUNTIME_DIR", runtime / "missing");
-    platform::NamedMutex mutex("Launcher");
-    EXPECT_FALSE(mutex.Held());
-    EXPECT_FALSE(mutex.AlreadyExisted());
-    EXPECT_NE(mutex.Error(), 0);
+// ---- Registry --------------------------------------------------------------
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
 }
 
-// ---- Registry stand-in ---------------------------------------------------
-
-class RegistryTest : public ::testing::Test {
-protected:
-    testsupport::TempFolder root_;
-    ScopedEnv env_{"MORVANE_REGISTRY_ROOT", root_.path()};
-
-    void MakeKey(const std::string& relative) { std::filesystem::create_directories(root_ / relative); }
-};
-
-TEST_F(RegistryTest, SubKeysAreFoldersEnumeratedInRegistryOrder) {
-    MakeKey("HKCU/Software/Vendor/Apps/beta");
-    MakeKey("HKCU/Software/Vendor/Apps/Alpha");
-    MakeKey("HKCU/Software/Vendor/Apps/gamma/nested");
-    root_.Write("HKCU/Software/Vendor/Apps/Version", "3\n");  // a value, not a key
-
-    auto key = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser, "Software\\Vendor\\Apps");
-    ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(key->SubKeyNames(), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
-    EXPECT_EQ(key->SubKeyCount(), 3u);
-    EXPECT_EQ(key->SubKeyName(1), "beta");
-    EXPECT_EQ(key->SubKeyName(3), std::nullopt);
-    EXPECT_EQ(key->ReadString("Version"), "3");
-
-    auto nested = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser, "Software\\Vendor\\Apps\\gamma");
-    ASSERT_TRUE(nested.has_value());
-    EXPECT_EQ(nested->SubKeyNames(), (std::vector<std::string>{"nested"}));
-}
-
-TEST_F(RegistryTest, KeyNamesIgnoreLetterCaseButAnExactMatchWins) {
-    MakeKey("HKCU/SOFTWARE/Classes/Local Settings/Exact");
-    MakeKey("HKCU/SOFTWARE/Classes/Local Settings/exact");
-    root_.Write("HKCU/SOFTWARE/Classes/Local Settings/exact/Which", "lower");
-    root_.Write("HKCU/SOFTWARE/Classes/Local Settings/Exact/Which", "upper");
-
-    auto key = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser, "software\\CLASSES\\local settings");
-    ASSERT_TRUE(key.has_value());
-    auto lower = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser,
-                                             "Software\\Classes\\Local Settings\\exact");
-    ASSERT_TRUE(lower.has_value());
-    EXPECT_EQ(lower->ReadString("which"), "lower");
-    auto upper = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser,
-                                             "Software\\Classes\\Local Settings\\Exact");
-    ASSERT_TRUE(upper.has_value());
-    EXPECT_EQ(upper->ReadString("Which"), "upper");
-}
-
-TEST_F(RegistryTest, MissingKeysAndValuesAndEscapesAreNotFound) {
-    MakeKey("HKCU/Software/Present");
-    MakeKey("HKLM/Software/Machine");
-    root_.Write("HKCU/Software/Present/(Default)", "unnamed\r\n");
-    root_.Write("HKCU/secret", "outside any key");
-
+TEST(RegistryKeyTest, SubKeysComeInRegistryOrderAndNamesIgnoreCase) {
+    testsupport::TestKeys keys;
+    ASSERT_TRUE(keys.Create("Apps\\beta"));
+    ASSERT_TRUE(keys.Create("Apps\\Alpha"));
+    ASSERT_TRUE(keys.Create("Apps\\gamma\\nested"));
+    ASSERT_TRUE(keys.SetString("Apps", "Version", "3"));  // a value, not a key
+    ASSERT_TRUE(keys.SetString("Apps\\Alpha", "", "unnamed"));
     using platform::RegistryKey;
     using platform::RegistryRoot;
-    EXPECT_FALSE(RegistryKey::Open(RegistryRoot::CurrentUser, "Software\\Absent"));
-    EXPECT_FALSE(RegistryKey::Open(RegistryRoot::CurrentUser, "Software\\Machine"));
-    EXPECT_TRUE(RegistryKey::Open(RegistryRoot::LocalMachine, "Software\\Machine"));
-    EXPECT_FALSE(RegistryKey::Open(RegistryRoot::CurrentUser, "Software\\Present\\..\\..\\..\\HKLM"));
 
-    auto key = RegistryKey::Open(RegistryRoot::CurrentUser, "Software\\Present");
-    ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(key->ReadString(""), "unnamed");
-    EXPECT_EQ(key->ReadString("Absent"), std::nullopt);
-    EXPECT_EQ(key->ReadString("../../secret"), std::nullopt);
-    EXPECT_TRUE(key->SubKeyNames().empty());
-}
+    auto apps = RegistryKey::Open(RegistryRoot::CurrentUser, keys.Root() + "\\Apps");
+    ASSERT_TRUE(apps.has_value());
+    EXPECT_EQ(apps->SubKeyCount(), 3u);
+    EXPECT_EQ(apps->SubKeyNames(), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
+    EXPECT_EQ(apps->SubKeyName(1), "beta");
+    EXPECT_EQ(apps->SubKeyName(3), std::nullopt);
+    EXPECT_EQ(apps->ReadString("Version"), "3");
+    EXPECT_EQ(apps->ReadString("Absent"), std::nullopt);
 
-TEST(RegistryRootTest, DefaultsToTheUsersConfigurationFolder) {
-    ScopedEnv root("MORVANE_REGISTRY_ROOT", std::nullopt);
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", "/home/u/cfg");
-        EXPECT_EQ(platform::RegistryRootFolder(), "/home/u/cfg/morvane/registry");
-    }
-    ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
-    ScopedEnv home("HOME", "/home/u");
-    EXPECT_EQ(platform::RegistryRootFolder(), "/home/u/.config/morvane/registry");
-}
+    auto alpha = RegistryKey::Open(RegistryRoot::CurrentUser, Upper(keys.Root()) + "\\APPS\\alpha");
+    ASSERT_TRUE(alpha.has_value());
+    EXPECT_EQ(alpha->ReadString(""), "unnamed");
+    EXPECT_EQ(alpha->SubKeyCount(), 0u);
+    EXPECT_TRUE(alpha->SubKeyNames().empty());
 
-// ---- Debug privilege -----------------------------------------------------
-
-struct ThreadCaps {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    bool Read() { return ::syscall(SYS_capget, &header, data) == 0; }
-    bool Write() {
-        header = {_LINUX_CAPABILITY_VERSION_3, 0};
-        return ::syscall(SYS_capset, &header, data) == 0;
-    }
-    bool Permitted() const { return data[0].permitted & (1u << CAP_SYS_PTRACE); }
-    bool Effective() const { return data[0].effective & (1u << CAP_SYS_PTRACE); }
-};
-
-TEST(DebugPrivilegeTest, EnabledExactlyWhenTheCapabilityIsPermittedAndRaisedWhenOnlyPermitted) {
-    // Capabilities are per thread: work on a thread of our own.
-    std::thread worker([] {
-        ThreadCaps caps;
-        ASSERT_TRUE(caps.Read());
-        if (!caps.Permitted()) {
-            EXPECT_FALSE(platform::EnableDebugPrivilege());
-            EXPECT_FALSE(platform::DebugPrivilegeEnabled());
-            return;
-        }
-        // Permitted but not effective: enabling must raise it.
-        caps.data[0].effective &= ~(1u << CAP_SYS_PTRACE);
-        ASSERT_TRUE(caps.Write());
-        EXPECT_FALSE(platform::DebugPrivilegeEnabled());
-        EXPECT_TRUE(platform::EnableDebugPrivilege());
-        ThreadCaps after;
-        ASSERT_TRUE(after.Read());
-        EXPECT_TRUE(after.Effective());
-        EXPECT_TRUE(platform::DebugPrivilegeEnabled());
-
-        // Not even permitted: a failure, as for a token without the privilege.
-        after.data[0].effective &= ~(1u << CAP_SYS_PTRACE);
-        after.data[0].permitted &= ~(1u << CAP_SYS_PTRACE);
-        ASSERT_TRUE(after.Write());
-        EXPECT_FALSE(platform::EnableDebugPrivilege());
-        EXPECT_FALSE(platform::DebugPrivilegeEnabled());
-    });
-    worker.join();
+    auto gamma = RegistryKey::Open(RegistryRoot::CurrentUser, keys.Root() + "\\Apps/gamma");
+    ASSERT_TRUE(gamma.has_value());
+    EXPECT_EQ(gamma->SubKeyNames(), (std::vector<std::string>{"nested"}));
+    EXPECT_FALSE(RegistryKey::Open(RegistryRoot::CurrentUser, keys.Root() + "\\Absent"));
+    EXPECT_FALSE(RegistryKey::Open(RegistryRoot::LocalMachine, keys.Root() + "\\Apps"));
 }
 
 // ---- Version and system folder -------------------------------------------
@@ -414,23 +332,14 @@ TEST(SystemInfoTest, TheReportedVersionLetsTheLoopbackExemptionRunAndTheSystemFo
     const auto version = platform::SystemVersion();
     EXPECT_GE(version.major, 6u);
     EXPECT_GE(version.minor, 1u);
-    EXPECT_TRUE(std::filesystem::is_directory(platform::SystemFolder()));
-    EXPECT_NE(platform::SystemFolder().back(), '/');
+    const std::string folder = platform::SystemFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_NE(folder.back(), '/');
+    EXPECT_NE(folder.back(), '\\');
 }
 
 // ---- Hidden window -------------------------------------------------------
-
-bool BlockedHere(int signal) {
-    sigset_t mask;
-    ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-    return sigismember(&mask, signal) == 1;
-}
-
-bool PendingHere(int signal) {
-    sigset_t pending;
-    ::sigpending(&pending);
-    return sigismember(&pending, signal) == 1;
-}
 
 TEST(HiddenWindowStopTest, DestroyFromAnotherThreadEndsTheMessageLoop) {
     auto window = platform::HiddenWindow::Create("LAUNCHER", "Launcher");
@@ -446,32 +355,25 @@ TEST(HiddenWindowStopTest, DestroyFromAnotherThreadEndsTheMessageLoop) {
     EXPECT_EQ(window->RunMessageLoop(), 0);
 }
 
-class HiddenWindowSignalStopTest : public ::testing::TestWithParam<int> {};
-
-TEST_P(HiddenWindowSignalStopTest, EndSignalEndsTheLoopAndLeavesNothingPending) {
-    const int signal = GetParam();
-    ASSERT_FALSE(BlockedHere(signal));
-    {
-        auto window = platform::HiddenWindow::Create("LAUNCHER", "Launcher");
-        ASSERT_TRUE(window);
-        EXPECT_TRUE(BlockedHere(signal));
-        const pthread_t loopThread = ::pthread_self();
-        std::thread sender([loopThread, signal] {
-            std::this_thread::sleep_for(20ms);
-            ::pthread_kill(loopThread, signal);
-        });
-        EXPECT_EQ(window->RunMessageLoop(), 0);
-        sender.join();
-        // A second signal after the end is taken too, not left to strike later.
-        ::pthread_kill(::pthread_self(), signal);
-        EXPECT_EQ(window->RunMessageLoop(), 0);
-    }
-    // The window is gone: the signal has its old handling again and none is pending
-    // (had one been left, restoring the mask would have ended this test program).
-    EXPECT_FALSE(BlockedHere(signal));
-    EXPECT_FALSE(PendingHere(signal));
+TEST(HiddenWindowStopTest, DestroyBeforeTheLoopRunsEndsItAtOnce) {
+    auto window = platform::HiddenWindow::Create("LAUNCHER", "Launcher");
+    ASSERT_TRUE(window);
+    window->Destroy();
+    EXPECT_EQ(window->RunMessageLoop(), 0);
+    // A window that goes without its loop ever running leaves nothing that
+    // would end the next window's loop early.
+    platform::HiddenWindow::Create("LAUNCHER", "Other").reset();
+    auto next = platform::HiddenWindow::Create("LAUNCHER", "Next");
+    ASSERT_TRUE(next);
+    std::atomic<bool> ended{false};
+    std::thread closer([&] {
+        std::this_thread::sleep_for(50ms);
+        EXPECT_FALSE(ended.load());
+        next->Destroy();
+    });
+    EXPECT_EQ(next->RunMessageLoop(), 0);
+    ended = true;
+    closer.join();
 }
-
-INSTANTIATE_TEST_SUITE_P(TermAndInt, HiddenWindowSignalStopTest, ::testing::Values(SIGTERM, SIGINT));
 
 }  // namespace

@@ -1,11 +1,13 @@
 // Software-update mode end to end in the process: the check, the dialog on
-// the console, the installer download with its progress, message 1699 to a
-// stand-in main program and the silent installer start.
+// the console, the installer download with its progress, its SHA-256 checked
+// against the release description, message 1699 to a stand-in main program
+// and the silent installer start.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -77,18 +79,29 @@ protected:
         ::chmod((folder_ / "bin/xdg-open").c_str(), 0755);
     }
 
-    void ServeRelease(const std::string& version, const std::string& installerPath = "/files/update.exe") {
+    // sha256: the value of the release's Sha256 key; none when empty.
+    void ServeRelease(const std::string& version, const std::string& sha256 = "") {
         server_.Serve(kReleasePath, "[Setup]\r\nVersion=" + version + "\r\nDate=2026-12-01\r\nUrl=" + server_.base() +
-                                        installerPath + "\r\nDescription=fixes|speed\r\n");
+                                        "/files/update.exe\r\n" + (sha256.empty() ? "" : "Sha256=" + sha256 + "\r\n") +
+                                        "Description=fixes|speed\r\n");
     }
 
     // A fake installer: records its arguments; padded so the download has a
-    // size worth a progress bar.
-    void ServeInstaller(size_t pieces = 1, int pauseMs = 0) {
+    // size worth a progress bar. Returns its SHA-256 as sha256sum prints it.
+    std::string ServeInstaller(size_t pieces = 1, int pauseMs = 0) {
         std::string script = "#!/bin/sh\necho \"$@\" > '" + (folder_ / "started.txt") + "'\n";
         script += "# " + std::string(64 * 1024, 'p') + "\n";
         installerSize_ = script.size();
         server_.ServeSlowly("/files/update.exe", script, pieces, pauseMs);
+        folder_.Write("served-installer", script);
+        std::string sum;
+        if (FILE* p = ::popen(("sha256sum '" + (folder_ / "served-installer") + "'").c_str(), "r")) {
+            char buffer[65] = {};
+            if (std::fread(buffer, 1, 64, p) == 64) sum = buffer;
+            ::pclose(p);
+        }
+        EXPECT_EQ(sum.size(), 64u) << "sha256sum";
+        return sum;
     }
 
     int Run(const std::vector<std::string>& arguments) { return updater::RunUpdater(arguments, console_.console()); }
@@ -157,8 +170,7 @@ TEST_F(UpdateModeTest, HiddenStillShowsANewerRelease) {
 }
 
 TEST_F(UpdateModeTest, ConcurrencyInstallerDownloadsWithProgressTellsTheMainProgramThenStartsSilently) {
-    ServeRelease("1.2.10");
-    ServeInstaller(8, 20);
+    ServeRelease("1.2.10", ServeInstaller(8, 20));
 
     // The stand-in main program: the installer must not have started while
     // it handles the message, nor before it has answered.
@@ -208,8 +220,9 @@ TEST_F(UpdateModeTest, ConcurrencyInstallerDownloadsWithProgressTellsTheMainProg
 }
 
 TEST_F(UpdateModeTest, LockedMainProgramWindowIsTheFallback) {
-    ServeRelease("2.0");
-    ServeInstaller();
+    std::string sha256 = ServeInstaller();
+    for (char& c : sha256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // hex in either case
+    ServeRelease("2.0", sha256);
     std::atomic<int> got{0};
     platform::MessageWindow locked("Morvane_锁定", [&](const platform::WindowMessage& m) { got = static_cast<int>(m.message); });
     ASSERT_TRUE(locked.Open());
@@ -236,6 +249,47 @@ TEST_F(UpdateModeTest, FailedInstallerDownloadLeavesTheDialogClosable) {
     EXPECT_FALSE(folder_.Exists("update.exe"));
     EXPECT_FALSE(folder_.Exists("started.txt"));
     EXPECT_EQ(messages.load(), 0);
+    EXPECT_FALSE(folder_.Exists("opened.txt"));
+}
+
+// An installer the release description does not vouch for (another file on
+// the way, or no Sha256 at all) is deleted unrun; the main program is not
+// told, and the dialog offers the update page instead.
+TEST_F(UpdateModeTest, InstallerThatCannotBeVerifiedIsDeletedAndNeverRuns) {
+    std::atomic<int> messages{0};
+    platform::MessageWindow mainProgram("Morvane", [&](const platform::WindowMessage&) { ++messages; });
+    ASSERT_TRUE(mainProgram.Open());
+    const std::string served = ServeInstaller();
+    std::string wrong = served;
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    // The first Enter installs; the second, once the dialog offers it, opens the update page.
+    for (const std::string& sha256 : {wrong, std::string(), served.substr(1), served + "0", "z" + served.substr(1)}) {
+        SCOPED_TRACE("Sha256=" + sha256);
+        ServeRelease("3.0", sha256);
+        std::remove("opened.txt");
+        console_.Type("\n\n");
+        EXPECT_EQ(Run({"-u", "-v:2.9"}), 0);
+        EXPECT_FALSE(folder_.Exists("update.exe"));
+        EXPECT_FALSE(folder_.Exists("started.txt"));
+        EXPECT_EQ(messages.load(), 0);
+        const std::string out = console_.Out();
+        EXPECT_NE(out.find("The download could not be verified: it was deleted and not run.\n\n请从更新页面下载新版本：\n"
+                           "Please get the new version from the update page:\n\n" + Page()),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("[ 打开更新页面 ]"), std::string::npos) << out;
+        EXPECT_TRUE(testsupport::WaitFor([&] { return ReadFile("opened.txt") == Page() + "/\n"; }, 5000))
+            << ReadFile("opened.txt");
+    }
+    EXPECT_EQ(server_.CountFor("/files/update.exe"), 5) << "each was downloaded and checked";
+
+    // Closing instead of opening the page ends the program as well.
+    ServeRelease("3.0");
+    console_.Type("\n");
+    console_.CloseInput();
+    std::remove("opened.txt");
+    EXPECT_EQ(Run({"-u", "-v:2.9"}), 0);
+    EXPECT_FALSE(folder_.Exists("started.txt"));
     EXPECT_FALSE(folder_.Exists("opened.txt"));
 }
 
