@@ -125,6 +125,30 @@ TEST(ConfigLoading, BadValuesAndRemovedKeysFallBackToDefaults) {
     EXPECT_EQ(c.safeSearch, def.safeSearch);
 }
 
+TEST(ConfigLoading, NumbersAtAndBeyondThe32BitLimitsReadAlikeOnEverySystem) {
+    // Windows' long is 32 bits: a number read through it would clamp into
+    // range there and be taken, where it falls back to the default here.
+    Defaults d;
+    TempFolder dir(true);
+    dir.Write("Data/config.ini",
+              "[Proxy]\nshowControl=2147483647\nwordFilter=-2147483648\nimageMode=2147483648\n"
+              "whiteListOnly=-2147483649\nadBlock=-99999999999\nintelligentValue=4294967326\n"
+              "proxyPort=4294967297\n");
+    dir.Write("Data/stats.ini", "[Stats]\nfilterCount=3000000000\n");
+    CProxyConfig config;
+    config.LoadData();
+    const ProxyData& c = config.Config();
+    const ProxyData& def = d.config.Config();
+    EXPECT_EQ(c.showControl, 2147483647);
+    EXPECT_EQ(c.wordFilter, -2147483647 - 1);
+    EXPECT_EQ(c.imageMode, def.imageMode);
+    EXPECT_EQ(c.whiteListOnly, def.whiteListOnly);
+    EXPECT_EQ(c.adBlock, def.adBlock);
+    EXPECT_EQ(config.getIntelligentValue(), d.config.getIntelligentValue());
+    EXPECT_EQ(c.proxyPort, def.proxyPort);
+    EXPECT_EQ(config.filterCount(), 3000000000u);
+}
+
 TEST(ConfigLoading, ListenAddressMustBeANumericIpv4Address) {
     TempFolder dir(true);
     CProxyConfig config;
