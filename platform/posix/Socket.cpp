@@ -83,8 +83,19 @@ void ShutdownSocket(Socket s) {
     if (s >= 0) ::shutdown(s, SHUT_RDWR);
 }
 
+void ShutdownSend(Socket s) {
+    if (s >= 0) ::shutdown(s, SHUT_WR);
+}
+
 void CloseSocket(Socket s) {
     if (s >= 0) ::close(s);
+}
+
+void ResetSocket(Socket s) {
+    if (s < 0) return;
+    linger l{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(s);
 }
 
 std::vector<uint32_t> ResolveIPv4(const std::string& host) {
