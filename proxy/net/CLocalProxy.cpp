@@ -29,7 +29,7 @@ CLocalProxy::~CLocalProxy() {
 
 void CLocalProxy::AcceptLoop() {
     while (IsListening()) {
-        int client;
+        platform::Socket client;
         if (Accept(client) == platform::kInvalidSocket) continue;
         auto record = std::make_unique<ConnectionRecord>();
         record->request = std::make_unique<RequestInfo>();
@@ -43,7 +43,7 @@ void CLocalProxy::AcceptLoop() {
     }
 }
 
-bool CLocalProxy::Connect(int& socket, const char* host, uint16_t port) {
+bool CLocalProxy::Connect(platform::Socket& socket, const char* host, uint16_t port) {
     return ConnectUpstream(hostCache, dialer, socket, host, port);
 }
 

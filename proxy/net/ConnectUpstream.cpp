@@ -4,12 +4,13 @@
 
 #include <platform/Socket.h>
 
-bool ConnectUpstream(HostCache& cache, const UpstreamDialer& dialer, int& socket, const char* host, uint16_t port) {
+bool ConnectUpstream(HostCache& cache, const UpstreamDialer& dialer, platform::Socket& socket, const char* host,
+                     uint16_t port) {
     const std::string name = host ? host : "";
     socket = platform::kInvalidSocket;
 
     if (std::optional<HostCache::Hit> hit = cache.Lookup(name)) {
-        int s = platform::kInvalidSocket;
+        platform::Socket s = platform::kInvalidSocket;
         int ms = dialer.timedConnect(hit->address, port, s, dialer.pending);
         if (ms >= kConnectFailedMs) {
             platform::CloseSocket(s);
@@ -26,7 +27,7 @@ bool ConnectUpstream(HostCache& cache, const UpstreamDialer& dialer, int& socket
 
     int best = dialer.chooseBelowMs;
     for (uint32_t address : addresses) {
-        int fresh = platform::kInvalidSocket;
+        platform::Socket fresh = platform::kInvalidSocket;
         int ms = dialer.timedConnect(address, port, fresh, dialer.pending);
         if (ms < best) {
             platform::CloseSocket(socket);

@@ -25,7 +25,7 @@ enum class HeaderRead { Complete, Reload, Closed };
 
 // Receives until the request's header block is complete. The reload message
 // is one receive holding exactly "ZELK_UPDATE" (read as a zero-terminated text).
-HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, std::string& text) {
+HeaderRead ReadRequestHeader(CLocalProxy& owner, platform::Socket client, std::string& text) {
     char chunk[kReceiveStep];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
@@ -42,7 +42,7 @@ HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, std::string& text) 
 }
 
 void AnswerBlocked(CLocalProxy& owner, ConnectionRecord& record) {
-    int client = record.clientSocket.load();
+    platform::Socket client = record.clientSocket.load();
     if (record.domain.emptyImage)
         owner.Send(client, kEmptyImageResponse, static_cast<int>(std::strlen(kEmptyImageResponse)));
     else if (record.domain.blockPage && ProxyConfig().Config().addressFilterPage.load())
@@ -114,7 +114,7 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
         AnswerBlocked(owner, record);
         return;
     }
-    int upstream = platform::kInvalidSocket;
+    platform::Socket upstream = platform::kInvalidSocket;
     bool resolved = owner.Connect(upstream, record.request->host.c_str(), static_cast<uint16_t>(record.request->port));
     record.upstreamSocket = upstream;  // a fallback kept on failure is closed with the record
     // A stop that came while connecting has shut down only the sockets it
