@@ -1,6 +1,6 @@
 // Requests through the real listener: what reaches the origin, the block
 // answers, tunnels, uploads and the reload message.
-#include <sys/socket.h>
+#include <platform/Socket.h>
 
 #include <chrono>
 
@@ -63,11 +63,11 @@ TEST_F(PipelineTest, WhiteListOnlyBlocksEachKindOfRequestByItsOwnSwitch) {
 TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) {
     testsupport::FakeOrigin origin;
     // An echo origin: whatever arrives goes back, with every byte value.
-    origin.SetResponder([](int fd, const std::string& first) {
+    origin.SetResponder([](platform::Socket fd, const std::string& first) {
         testsupport::FakeOrigin::SendAll(fd, first);
         char buf[4096];
         for (;;) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            int n = platform::RecvSome(fd, buf, sizeof buf).rc;
             if (n <= 0) return;
             testsupport::FakeOrigin::SendAll(fd, std::string(buf, static_cast<size_t>(n)));
         }
@@ -83,7 +83,7 @@ TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) 
     std::string got;
     char buf[65536];
     while (got.size() < established.size()) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0);
         got.append(buf, static_cast<size_t>(n));
     }
@@ -91,7 +91,7 @@ TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) 
     ASSERT_TRUE(browser.SendAll(payload));
     got.clear();
     while (got.size() < payload.size()) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0);
         got.append(buf, static_cast<size_t>(n));
     }
@@ -119,7 +119,7 @@ TEST_F(PipelineTest, UploadLargerThanOneReceiveReachesTheOriginWhole) {
     ASSERT_TRUE(browser.SendAll(body.substr(1000)));
     std::string received = origin.WaitRequest(0, 5000);
     EXPECT_EQ(Body(received), body);
-    ::shutdown(browser.fd(), SHUT_WR);  // the browser is done: the relay ends
+    browser.ShutdownSend();  // the browser is done: the relay ends
     EXPECT_EQ(browser.ReadUntilClosed(3000), "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n");
 }
 
@@ -163,9 +163,9 @@ TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
 
 TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     testsupport::FakeOrigin origin;
-    origin.SetResponder([](int fd, const std::string&) {
+    origin.SetResponder([](platform::Socket fd, const std::string&) {
         char buf[1024];
-        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        while (platform::RecvSome(fd, buf, sizeof buf).rc > 0) {
         }
     });
     Start();
@@ -182,7 +182,7 @@ TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     // The tunnels are established and the uploads under way.
     for (int i = 1; i < 6; i += 2) {
         char buf[128];
-        EXPECT_GT(::recv(browsers[i]->fd(), buf, sizeof buf, 0), 0);
+        EXPECT_GT(platform::RecvSome(browsers[i]->fd(), buf, sizeof buf).rc, 0);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     auto start = std::chrono::steady_clock::now();
