@@ -28,8 +28,8 @@ public:
         platform::ListenOn(listen_, 4096);
         acceptor_ = std::thread([this] {
             for (;;) {
-                int c = platform::AcceptOn(listen_).rc;
-                if (c < 0) {
+                platform::Socket c = platform::AcceptOn(listen_).rc;
+                if (c == platform::kInvalidSocket) {
                     if (stopping_) return;
                     continue;
                 }
@@ -46,7 +46,7 @@ public:
     uint16_t port() const { return port_; }
 
 private:
-    int listen_ = -1;
+    platform::Socket listen_ = platform::kInvalidSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread acceptor_;
@@ -98,7 +98,7 @@ void BM_TimedConnectOnly(benchmark::State& state) {
     Origin origin;
     uint32_t address = Loopback();
     for (auto _ : state) {
-        int s = -1;
+        platform::Socket s = platform::kInvalidSocket;
         if (TimedConnect(address, origin.port(), s) >= kConnectFailedMs) {
             state.SkipWithError("connect failed");
             break;
@@ -113,7 +113,7 @@ void BM_BaseConnectNumericHost(benchmark::State& state) {
     Origin origin;
     CSocketBase base(0);
     for (auto _ : state) {
-        int s = -1;
+        platform::Socket s = platform::kInvalidSocket;
         if (!base.Connect(s, "127.0.0.1", origin.port())) {
             state.SkipWithError("connect failed");
             break;

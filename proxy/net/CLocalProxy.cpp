@@ -45,7 +45,7 @@ void CLocalProxy::AcceptLoop() {
     }
 }
 
-bool CLocalProxy::Connect(int& socket, const char* host, uint16_t port) {
+bool CLocalProxy::Connect(platform::Socket& socket, const char* host, uint16_t port) {
     return ConnectUpstream(hostCache, dialer, socket, host, port, ProxyConfig().Config().safeSearch.load() != 0);
 }
 

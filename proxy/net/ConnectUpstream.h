@@ -20,7 +20,8 @@ struct UpstreamDialer {
     static constexpr int kReuseSlackMs = 30;
 
     const IHostResolver* resolver = &SystemHostResolver::Instance();
-    using TimedConnectFn = int(uint32_t addressNetworkOrder, uint16_t port, int& socket, PendingConnects* pending);
+    using TimedConnectFn = int(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket,
+                               PendingConnects* pending);
     std::function<TimedConnectFn> timedConnect = &TimedConnect;
     int chooseBelowMs = kChooseBelowMs;
     PendingConnects* pending = nullptr;  // not owned; none when null

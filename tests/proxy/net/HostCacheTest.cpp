@@ -1,6 +1,5 @@
 #include "net/HostCache.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,11 +14,7 @@
 
 namespace {
 
-uint32_t Ip(const char* dotted) {
-    in_addr a{};
-    inet_pton(AF_INET, dotted, &a);
-    return a.s_addr;
-}
+uint32_t Ip(const char* dotted) { return testsupport::Ipv4(dotted); }
 
 constexpr int64_t kNow = 1'700'000'000;
 

@@ -8,8 +8,6 @@
 #include <string>
 #include <thread>
 
-#include <arpa/inet.h>
-
 #include "net/CLocalProxy.h"
 #include "net/HostResolver.h"
 #include "support/FakeOrigin.h"
@@ -22,7 +20,7 @@ class TestResolver : public IHostResolver {
 public:
     std::vector<uint32_t> Resolve(const std::string& host) const override {
         if (host == "nowhere.test") return {};
-        if (host.size() > 5 && host.compare(host.size() - 5, 5, ".test") == 0) return {htonl(INADDR_LOOPBACK)};
+        if (host.size() > 5 && host.compare(host.size() - 5, 5, ".test") == 0) return {testsupport::Ipv4("127.0.0.1")};
         return SystemHostResolver::Instance().Resolve(host);
     }
 };

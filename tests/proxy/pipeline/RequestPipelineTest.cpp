@@ -1,7 +1,6 @@
 // Requests through the real listener: what reaches the origin, the block
 // answers, tunnels, uploads and the reload message.
-#include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <platform/Socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -88,11 +87,11 @@ TEST_F(PipelineTest, AdBlockDomainRulesRefuseTunnels) {
 TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) {
     testsupport::FakeOrigin origin;
     // An echo origin: whatever arrives goes back, with every byte value.
-    origin.SetResponder([](int fd, const std::string& first) {
+    origin.SetResponder([](platform::Socket fd, const std::string& first) {
         testsupport::FakeOrigin::SendAll(fd, first);
         char buf[4096];
         for (;;) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            int n = platform::RecvSome(fd, buf, sizeof buf).rc;
             if (n <= 0) return;
             testsupport::FakeOrigin::SendAll(fd, std::string(buf, static_cast<size_t>(n)));
         }
@@ -108,7 +107,7 @@ TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) 
     std::string got;
     char buf[65536];
     while (got.size() < established.size()) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0);
         got.append(buf, static_cast<size_t>(n));
     }
@@ -116,7 +115,7 @@ TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) 
     ASSERT_TRUE(browser.SendAll(payload));
     got.clear();
     while (got.size() < payload.size()) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0);
         got.append(buf, static_cast<size_t>(n));
     }
@@ -144,7 +143,7 @@ TEST_F(PipelineTest, UploadLargerThanOneReceiveReachesTheOriginWhole) {
     ASSERT_TRUE(browser.SendAll(body.substr(1000)));
     std::string received = origin.WaitRequest(0, 5000);
     EXPECT_EQ(Body(received), body);
-    ::shutdown(browser.fd(), SHUT_WR);  // the browser is done: the relay ends
+    browser.ShutdownSend();  // the browser is done: the relay ends
     EXPECT_EQ(browser.ReadUntilClosed(3000), "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n");
 }
 
@@ -200,22 +199,19 @@ TEST_F(PipelineTest, ReloadMessageFromAnotherMachineStartsAnOrdinaryRequest) {
     uint32_t peer;
     ASSERT_NE(proxy_->AcceptFrom(accepted, peer), platform::kInvalidSocket);
     EXPECT_TRUE(platform::IsLoopbackIPv4(peer)) << "the accept tells the peer";
-    EXPECT_FALSE(platform::IsLoopbackIPv4(htonl(0xC0000207)));
+    EXPECT_FALSE(platform::IsLoopbackIPv4(testsupport::Ipv4("192.0.2.7")));
     auto record = std::make_unique<ConnectionRecord>();
     record->request = std::make_unique<RequestInfo>();
     record->clientSocket = accepted;
     record->owner = proxy_.get();
-    record->peerAddress = htonl(0xC0000207);
+    record->peerAddress = testsupport::Ipv4("192.0.2.7");
     ASSERT_TRUE(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker));
     record.release();
 
     // The marker alone in one receive: once the worker has taken it in, the
     // rest of a request follows.
     ASSERT_TRUE(remote.SendAll("ZELK_UPDATE"));
-    ASSERT_TRUE(testsupport::WaitFor([&] {
-        int queued = -1;
-        return ::ioctl(accepted, FIONREAD, &queued) == 0 && queued == 0;
-    }, 5000));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return platform::BytesQueued(accepted).rc == 0; }, 5000));
     ASSERT_TRUE(remote.SendAll(" http://127.0.0.1:" + std::to_string(origin.port()) + "/ HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(remote.ReadUntilClosed(5000), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(origin.WaitRequest(0).rfind("ZELK_UPDATE / HTTP/1.1\r\n", 0), 0u) << origin.WaitRequest(0);
@@ -251,7 +247,7 @@ public:
     std::vector<uint32_t> Resolve(const std::string& host) const override {
         auto it = names.find(host);
         if (it == names.end()) return {};
-        return {htonl(it->second == toSafe.load() ? INADDR_LOOPBACK : INADDR_LOOPBACK + 8)};
+        return {testsupport::Ipv4(it->second == toSafe.load() ? "127.0.0.1" : "127.0.0.9")};
     }
 };
 
@@ -319,9 +315,9 @@ TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
 
 TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     testsupport::FakeOrigin origin;
-    origin.SetResponder([](int fd, const std::string&) {
+    origin.SetResponder([](platform::Socket fd, const std::string&) {
         char buf[1024];
-        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        while (platform::RecvSome(fd, buf, sizeof buf).rc > 0) {
         }
     });
     Start();
@@ -338,7 +334,7 @@ TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     // The tunnels are established and the uploads under way.
     for (int i = 1; i < 6; i += 2) {
         char buf[128];
-        EXPECT_GT(::recv(browsers[i]->fd(), buf, sizeof buf, 0), 0);
+        EXPECT_GT(platform::RecvSome(browsers[i]->fd(), buf, sizeof buf).rc, 0);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     auto start = std::chrono::steady_clock::now();
