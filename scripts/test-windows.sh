@@ -5,6 +5,11 @@
 # that this script starts and stops. Arguments go to ctest (-R proxy_net).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Windows' windows (the Launcher's hidden window, message boxes) need a
+# display under Wine: without one, the stage runs inside a virtual X server.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a "$0" "$@"
+fi
 jobs=$(nproc)
 build=build-windows-tests
 start=$SECONDS
