@@ -18,11 +18,18 @@ function(morvane_library name)
   endif()
 endfunction()
 
-# One GoogleTest program per test folder, holding every .cpp in it.
+# One GoogleTest program per test folder, holding every .cpp in it and in
+# its posix/ or win32/ sub-folder: tests of one system's own behaviour (a
+# POSIX stand-in, a Win32 call) are built for that system only.
 # Tests whose name contains "Concurrency" are labelled for the ThreadSanitizer run.
 function(morvane_test_folder name)
   cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES" ${ARGN})
-  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(WIN32)
+    set(_os win32)
+  else()
+    set(_os posix)
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${_os}/*.cpp)
   if(NOT _srcs)
     return()
   endif()
