@@ -45,8 +45,8 @@ bool HasScheme(const std::string& url, const char* scheme) {
     return true;
 }
 
-// The status callback of one download. It lives on the downloading thread's
-// stack for the length of the call, so it counts no references.
+// The status callback of one download. It lives on the caller's stack until
+// the moniker has returned, so it counts no references.
 class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
 public:
     BindCallback(const DownloadProgress& progress, Transfer& transfer) : progress_(progress), transfer_(transfer) {}
@@ -131,7 +131,7 @@ private:
     ULONG received_ = 0;
 };
 
-// COM for the calling thread, for the length of one download.
+// COM for the download's thread, for the length of the download.
 class ComScope {
 public:
     ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
@@ -196,6 +196,8 @@ bool DownloadToFile(const std::string& url, const std::string& file, const Downl
         }
     }
     worker.join();
+    // A binding that never reported its end is let go here.
+    if (transfer.binding) transfer.binding->Release();
     uint64_t size = 0;
     bool whole = SUCCEEDED(hr) && !callback.failedStatus() && FileSize(partialWide, size);
     // A connection that ended early still counts as success to the moniker.
