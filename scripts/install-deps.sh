@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  zlib1g-dev libcurl4-openssl-dev
+  zlib1g-dev libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   curl p7zip-full
   clang libclang-rt-14-dev

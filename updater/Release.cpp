@@ -26,6 +26,16 @@ int LeadingInt(const std::string& text) {
     return static_cast<int>(value);
 }
 
+// Exactly 64 hex digits, in lower case; anything else vouches for nothing.
+std::string Sha256Value(std::string text) {
+    if (text.size() != 64) return {};
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return {};
+    }
+    return text;
+}
+
 }  // namespace
 
 ReleaseInfo ReadReleaseInfo(const std::string& file) {
@@ -33,6 +43,7 @@ ReleaseInfo ReadReleaseInfo(const std::string& file) {
     release.version = ReadSetupKey("Version", file).substr(0, 15);
     release.date = ReadSetupKey("Date", file).substr(0, 31);
     release.url = ReadSetupKey("Url", file).substr(0, 511);
+    release.sha256 = Sha256Value(ReadSetupKey("Sha256", file));
     std::string description;
     for (char c : ReadSetupKey("Description", file)) {
         if (c == '|')

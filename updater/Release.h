@@ -17,6 +17,7 @@ struct ReleaseInfo {
     std::string date;
     std::string description;  // "|" in the file becomes a line break
     std::string url;          // the installer's address
+    std::string sha256;       // the installer's SHA-256, 64 lower-case hex digits; empty when absent or malformed
 };
 
 // Reads the [Setup] section of a release description file.

@@ -11,8 +11,9 @@ struct UpdateSettings {
     std::string website;
 };
 
-constexpr const char* kDefaultUpdateServer = "http://update.morvane.org";
-constexpr const char* kDefaultWebsite = "http://www.morvane.org";
+// HTTPS, so the release description and the filter data come from the maker.
+constexpr const char* kDefaultUpdateServer = "https://update.morvane.org";
+constexpr const char* kDefaultWebsite = "https://www.morvane.org";
 constexpr const char* kConfigFile = "Data/config.ini";
 
 // Reads the [Update] section (keys "server" and "website") of the given

@@ -1,6 +1,10 @@
 #include "UpdateDialog.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "DataUpgrade.h"
+#include "InstallerCheck.h"
 #include "platform/Download.h"
 #include "platform/MessageBox.h"
 #include "platform/OpenUrl.h"
@@ -16,6 +20,10 @@ constexpr const char* kNoticeCaption = "提示";
 constexpr const char* kDownloadErrorText = "下载发生错误!";
 constexpr const char* kCheckErrorMessage =
     "\r\n\r\n检测新版本发生错误,请稍候再试。\r\n\r\n关注更新页面,随时发现更新版本。\r\n\r\n";
+constexpr const char* kUnverifiedMessage =
+    "下载的安装程序无法验证，已删除，没有运行。\r\nThe download could not be verified: it was deleted and not run.\r\n\r\n"
+    "请从更新页面下载新版本：\r\nPlease get the new version from the update page:\r\n\r\n";
+constexpr const char* kOpenPageButton = "打开更新页面";
 constexpr const char* kUpToDateMessage =
     "\r\n\r\n您使用的是最新版本的Morvane，当前没有更新需要安装。\r\n\r\n关注更新页面,随时发现更新版本。\r\n\r\n";
 
@@ -94,6 +102,14 @@ void UpdateDialog::InstallerThread() {
         return;
     }
     dialog_.FinishProgressLine();  // the installer may write to the terminal
+    // Whoever sits on the network path could have sent any program: only
+    // the one the release description vouches for runs.
+    if (!MayRun(CheckInstaller(kInstallerFile, release_))) {
+        std::error_code ec;
+        std::filesystem::remove(kInstallerFile, ec);
+        dialog_.Post(kInstallUnverified);
+        return;
+    }
     platform::MarkRunnable(kInstallerFile);
     // The main program must hear about the installer before it runs.
     for (const char* title : kMainProgramTitles) {
@@ -106,6 +122,16 @@ void UpdateDialog::InstallerThread() {
     dialog_.Post(kInstallDone);
 }
 
+void UpdateDialog::OfferUpdatePage() {
+    installing_ = false;
+    offeringPage_ = true;
+    dialog_.ShowControl(kDownloadingText, false);
+    dialog_.ShowControl(kProgressBar, false);
+    dialog_.SetText(kLinkText, kUnverifiedMessage + UpdatePageLink());
+    dialog_.SetText(kButtonInstall, kOpenPageButton);
+    dialog_.EnableButton(kButtonInstall, true);
+}
+
 int UpdateDialog::Run() {
     if (!InitDialog()) return 0;
     if (!commandLine_.hidden) dialog_.Show();
@@ -116,6 +142,10 @@ int UpdateDialog::Run() {
         const platform::DialogEvent event = dialog_.WaitEvent(!installing_);
         switch (event.kind) {
             case platform::DialogEventKind::Button:
+                if (offeringPage_) {
+                    platform::OpenUrl(settings_.website + "/soft_update/");
+                    return 0;
+                }
                 if (!updateAvailable_) return 0;
                 if (!installing_) StartInstall();
                 break;
@@ -126,6 +156,10 @@ int UpdateDialog::Run() {
                 switch (event.code) {
                     case kInstallFailed:
                         installing_ = false;
+                        break;
+                    case kInstallUnverified:
+                        JoinInstaller();
+                        OfferUpdatePage();
                         break;
                     case kInstallDone:
                         JoinInstaller();

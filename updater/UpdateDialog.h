@@ -42,13 +42,16 @@ public:
     void PostCommand(int command) { dialog_.Post(command); }
 
 private:
-    enum PostedCode : int { kInstallFailed = 1, kInstallDone = 2 };
+    enum PostedCode : int { kInstallFailed = 1, kInstallDone = 2, kInstallUnverified = 3 };
 
     // False when nothing is to be shown (hidden and no newer release).
     bool InitDialog();
     void StartInstall();
     void InstallerThread();
     std::string UpdatePageLink() const;
+    // The downloaded installer was not the release's: say so and offer the
+    // update page instead.
+    void OfferUpdatePage();
     void JoinInstaller();
 
     UpdateSettings settings_;
@@ -57,6 +60,7 @@ private:
     ReleaseInfo release_;
     bool updateAvailable_ = false;
     bool installing_ = false;  // touched by the dialog's thread only
+    bool offeringPage_ = false;  // the button opens the update page (dialog's thread only)
     std::thread installer_;
 };
 

@@ -29,12 +29,14 @@ CLocalProxy::~CLocalProxy() {
 
 void CLocalProxy::AcceptLoop() {
     while (IsListening()) {
-        int client;
-        if (Accept(client) == platform::kInvalidSocket) continue;
+        platform::Socket client;
+        uint32_t peer;
+        if (AcceptFrom(client, peer) == platform::kInvalidSocket) continue;
         auto record = std::make_unique<ConnectionRecord>();
         record->request = std::make_unique<RequestInfo>();
         record->clientSocket = client;
         record->owner = this;
+        record->peerAddress = peer;
         if (connections.RegisterAndStart(record.get(), [this] { return IsListening(); }, &ConnectionWorker)) {
             record.release();  // the registry owns it now
         } else {

@@ -30,6 +30,15 @@ int CSocketBase::Accept(int& socket) {
     return socket;
 }
 
+platform::Socket CSocketBase::AcceptFrom(platform::Socket& socket, uint32_t& peerAddress) {
+    socket = platform::kInvalidSocket;
+    peerAddress = 0;
+    const platform::Socket s = listenSocket.load();
+    if (s == platform::kInvalidSocket) return socket;
+    socket = platform::AcceptFrom(s, peerAddress).rc;
+    return socket;
+}
+
 int CSocketBase::Recv(int socket, char* buffer, int length) { return platform::RecvSome(socket, buffer, length).rc; }
 
 int CSocketBase::Send(int socket, const char* data, int length) {

@@ -22,6 +22,8 @@ public:
     virtual int Listen();
     // The accepted socket, or -1; also stored in the caller's int.
     virtual int Accept(int& socket);
+    // The same, also telling the peer's IPv4 address (network byte order).
+    platform::Socket AcceptFrom(platform::Socket& socket, uint32_t& peerAddress);
     // One receive: bytes, 0 when the peer closed, -1 on error.
     virtual int Recv(int socket, char* buffer, int length);
     // Sends the whole buffer: the length, or the failing send's result (<= 0).

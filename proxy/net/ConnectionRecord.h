@@ -21,6 +21,7 @@ struct ConnectionRecord {
     std::atomic<int> upstreamSocket{platform::kInvalidSocket};
     std::unique_ptr<RequestInfo> request;
     CLocalProxy* owner = nullptr;  // the listener that accepted the connection
+    uint32_t peerAddress = 0;      // the browser's IPv4 address, network byte order (0: unknown)
     std::thread workerThread;      // not joinable when no worker runs it
 
     // Shutdown and close of one of the two sockets, once; -1 afterwards.

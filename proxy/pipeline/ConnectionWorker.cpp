@@ -24,14 +24,17 @@ constexpr char kTunnelEstablished[] = "HTTP/1.1 200 Connection established\r\nPr
 enum class HeaderRead { Complete, Reload, Closed };
 
 // Receives until the request's header block is complete. The reload message
-// is one receive holding exactly "ZELK_UPDATE" (read as a zero-terminated text).
-HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, std::string& text) {
+// is one receive holding exactly "ZELK_UPDATE" (read as a zero-terminated
+// text), and only from this machine: from another peer (the proxy listening
+// on 0.0.0.0) it is the start of an ordinary request, so the network cannot
+// keep the proxy reloading.
+HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, bool reloadAllowed, std::string& text) {
     char chunk[kReceiveStep];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
         int n = owner.Recv(client, chunk, sizeof chunk);
         if (n <= 0) return HeaderRead::Closed;
-        if (strnlen(chunk, static_cast<size_t>(n)) == sizeof kReloadMessage - 1 &&
+        if (reloadAllowed && strnlen(chunk, static_cast<size_t>(n)) == sizeof kReloadMessage - 1 &&
             std::memcmp(chunk, kReloadMessage, sizeof kReloadMessage - 1) == 0)
             return HeaderRead::Reload;
         size_t before = text.size();
@@ -94,7 +97,7 @@ void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::str
 
 void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
     std::string text;
-    switch (ReadRequestHeader(owner, record.clientSocket.load(), text)) {
+    switch (ReadRequestHeader(owner, record.clientSocket.load(), platform::IsLoopbackIPv4(record.peerAddress), text)) {
         case HeaderRead::Closed:
             return;
         case HeaderRead::Reload:

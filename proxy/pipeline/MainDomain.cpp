@@ -27,6 +27,12 @@ void ReplaceFirst(std::string& text, const std::string& from, const std::string&
 
 }  // namespace
 
+bool IsKeptSuffix(std::string_view name) {
+    for (const auto& suffix : kKeptSuffixes)
+        if (name == suffix.first) return true;
+    return false;
+}
+
 std::string MainDomain(const std::string& host) {
     if (host.empty()) return {};
     std::string text = host;

@@ -1,5 +1,6 @@
 #include "web/CHttpServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -8,7 +9,12 @@
 #include <system_error>
 #include <thread>
 
+#include <platform/Tick.h>
+
 #include "net/CLocalProxy.h"
+#include "web/AnswerPages.h"
+#include "web/EntryCheck.h"
+#include "web/RequestGuard.h"
 #include "web/RequestPath.h"
 
 namespace {
@@ -17,6 +23,22 @@ constexpr char kNotFound[] = "HTTP/1.1 404 Not Found\nContent-Type: text/html\r\
 constexpr char kParamScript[] = "/param.js";
 constexpr char kCompletedPage[] = "/OperationCompleted.html";
 constexpr char kUnlockPage[] = "/ShowUnlock.html";
+constexpr std::string_view kTokenField = "token=";
+
+// "application/x-www-form-urlencoded", parameters after ";" allowed.
+bool IsFormEncoded(std::string_view contentType) {
+    std::string_view type = contentType.substr(0, contentType.find(';'));
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
+    return EqualsIgnoringCase(type, "application/x-www-form-urlencoded");
+}
+
+// The Content-Length of a request that has one, once, and within the bound;
+// -1 otherwise.
+long BoundedContentLength(const RequestHeaders& headers) {
+    if (headers.Count("Content-Length") != 1) return -1;
+    long length = ParseContentLength(headers.Value("Content-Length"));
+    return length > CHttpServer::kMaxPostBody ? -1 : length;
+}
 
 }  // namespace
 
@@ -120,38 +142,110 @@ void CHttpServer::HandleRequest(std::unique_ptr<RequestRecord> record) {
     server->EndRequest(socket);
 }
 
-void CHttpServer::Serve(int socket) {
+void CHttpServer::Serve(platform::Socket socket) {
     char request[kRequestBufferSize];
     int received = Recv(socket, request, static_cast<int>(sizeof request));
     if (received <= 0) return;
-    Reply reply = Answer(std::string_view(request, static_cast<size_t>(received)));
+    size_t have = static_cast<size_t>(received);
+    // Pages are answered from the one receive; a command waits for the rest
+    // of what decides it, never beyond the buffer or a confirmation's length.
+    for (size_t want; (want = MoreBytesWanted(std::string_view(request, have))) > 0;) {
+        int n = Recv(socket, request + have, static_cast<int>(want));
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+    }
+    Reply reply = Answer(std::string_view(request, have));
     if (!reply.found) return SendNotFound(socket);
     // The header in one plain send; a failure shows in the body's send.
     if (!reply.header.empty()) platform::SendSome(socket, reply.header.data(), static_cast<int>(reply.header.size()));
     Send(socket, reply.body.data(), static_cast<int>(reply.body.size()));
 }
 
+size_t CHttpServer::OpenConfirmations() const { return tokens.OpenCount(platform::TickCount()); }
+
+size_t CHttpServer::MoreBytesWanted(std::string_view request) const {
+    if (request.size() >= kRequestBufferSize) return 0;
+    SuffixAndParameter command = SplitSuffixAndParameter(ParseRequestPath(request));
+    LowerAscii(command.suffix);
+    if (!controls.Handles(command.suffix)) return 0;
+    const size_t room = kRequestBufferSize - request.size();
+    RequestHeaders headers = ParseRequestHeaders(request);
+    if (!headers.complete) return room;
+    if (!IsPostLine(request)) return 0;
+    const long length = BoundedContentLength(headers);
+    const size_t arrived = request.size() - headers.bodyStart;
+    if (length < 0 || arrived >= static_cast<size_t>(length)) return 0;
+    return std::min(static_cast<size_t>(length) - arrived, room);
+}
+
 CHttpServer::Reply CHttpServer::Answer(std::string_view request) {
-    Reply reply;
     // A request that fills the buffer may have been cut anywhere; refuse it
     // rather than act on part of it.
-    if (request.size() >= kRequestBufferSize) return reply;
+    if (request.size() >= kRequestBufferSize) return {};
+
+    // Only its own names reach the server: a page whose name was pointed at
+    // this machine (DNS rebinding) is sent away before anything runs.
+    RequestHeaders headers = ParseRequestHeaders(request);
+    const size_t hosts = headers.Count("Host");
+    if (hosts > 1 || (hosts == 1 && !IsOwnHost(headers.Value("Host"), listenAddress, Port()))) return {};
 
     std::string path = ParseRequestPath(request);
     SuffixAndParameter command = SplitSuffixAndParameter(path);
-    if (command.suffix.size() >= kSuffixSize) return reply;
+    if (command.suffix.size() >= kSuffixSize) return {};
     LowerAscii(command.suffix);
+    if (controls.Handles(command.suffix)) return AnswerCommand(request, headers, command);
+    return AnswerFile(path, command.suffix);
+}
 
-    if (controls.Dispatch(command.suffix, command.hasParameter ? command.parameter.c_str() : nullptr)) {
-        if (command.suffix == ".white" && config.Config().whiteListLock.load() == 1) {
-            path = kUnlockPage;
-        } else {
-            if (proxy) proxy->ReloadUserFilters();
-            path = kCompletedPage;
-        }
-        command.suffix = ".html";
+CHttpServer::Reply CHttpServer::AnswerCommand(std::string_view request, const RequestHeaders& headers,
+                                              const SuffixAndParameter& command) {
+    // What decides a command is in its header block: it must be whole.
+    if (!headers.complete) return {};
+    const RequestSource source = ClassifyRequestSource(headers, listenAddress, Port());
+
+    if (IsPostLine(request)) {
+        // Only the confirmation form, posted from this server's own page with
+        // the token made for exactly this command, runs it.
+        if (source != RequestSource::OwnPage || !IsFormEncoded(headers.Value("Content-Type"))) return {};
+        const long length = BoundedContentLength(headers);
+        if (length < 0 || request.size() - headers.bodyStart < static_cast<size_t>(length)) return {};
+        const std::string_view body = request.substr(headers.bodyStart, static_cast<size_t>(length));
+        if (!body.starts_with(kTokenField)) return {};
+        if (!tokens.Redeem(body.substr(kTokenField.size()), command, platform::TickCount())) return {};
+        return RunCommand(command);
     }
 
+    Reply reply;
+    const EntryVerdict verdict = CheckEntry(command);
+    if (verdict != EntryVerdict::Accepted) {
+        reply.body = RefusalPage(verdict, command);
+        reply.kind = ReplyKind::Refusal;
+        reply.header = FormatHeader(static_cast<int>(reply.body.size()), "text/html");
+    } else if (source == RequestSource::Direct) {
+        return RunCommand(command);
+    } else {
+        const std::string token = tokens.Issue(command, platform::TickCount());
+        if (token.empty()) return {};  // no random source: nothing can be confirmed
+        reply.body = ConfirmationPage(command, token);
+        reply.kind = ReplyKind::Confirmation;
+        reply.header = FormatConfirmationHeader(static_cast<int>(reply.body.size()));
+    }
+    reply.found = true;
+    return reply;
+}
+
+CHttpServer::Reply CHttpServer::RunCommand(const SuffixAndParameter& command) {
+    // A token is only ever made for an accepted entry; the check stays here
+    // so that no path runs a refused one.
+    if (CheckEntry(command) != EntryVerdict::Accepted) return {};
+    if (!controls.Dispatch(command.suffix, command.hasParameter ? command.parameter.c_str() : nullptr)) return {};
+    if (command.suffix == ".white" && config.Config().whiteListLock.load() == 1) return AnswerFile(kUnlockPage, ".html");
+    if (proxy) proxy->ReloadUserFilters();
+    return AnswerFile(kCompletedPage, ".html");
+}
+
+CHttpServer::Reply CHttpServer::AnswerFile(const std::string& path, const std::string& suffix) {
+    Reply reply;
     if (LeavesPageFolder(path)) return reply;
     std::string fileName = root + path;
     if (fileName.size() >= kFileNameSize) return reply;
@@ -160,7 +254,8 @@ CHttpServer::Reply CHttpServer::Answer(std::string_view request) {
     reply.body = ReadFileCached(fileName, path != kParamScript);
     if (reply.body.empty()) return reply;
     reply.found = true;
-    reply.header = FormatHeader(static_cast<int>(reply.body.size()), MimeTypeFor(command.suffix));
+    reply.kind = ReplyKind::Page;
+    reply.header = FormatHeader(static_cast<int>(reply.body.size()), MimeTypeFor(suffix));
     return reply;
 }
 
@@ -198,6 +293,16 @@ std::string CHttpServer::FormatHeader(int bodyLength, const char* contentType) {
     char header[256];
     int n = std::snprintf(header, sizeof header, "HTTP/1.0 %d OK\nContent-Type: %s\nContent-Length: %d\r\n\r\n", 200,
                           contentType, bodyLength);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof header) return {};
+    return std::string(header, static_cast<size_t>(n));
+}
+
+std::string CHttpServer::FormatConfirmationHeader(int bodyLength) {
+    char header[256];
+    int n = std::snprintf(header, sizeof header,
+                          "HTTP/1.0 200 OK\nContent-Type: text/html; charset=utf-8\nX-Frame-Options: DENY\n"
+                          "Content-Security-Policy: frame-ancestors 'none'\nContent-Length: %d\r\n\r\n",
+                          bodyLength);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof header) return {};
     return std::string(header, static_cast<size_t>(n));
 }

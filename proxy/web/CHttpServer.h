@@ -12,7 +12,10 @@
 #include <sievekit/CProxyConfig.h>
 
 #include "net/CSocketBase.h"
+#include "web/ConfirmationTokens.h"
 #include "web/ControlRegistry.h"
+#include "web/RequestHeaders.h"
+#include "web/RequestPath.h"
 
 class CLocalProxy;
 
@@ -32,7 +35,15 @@ private:
 
 // The local web server: serves the pages of the page folder and runs the
 // control commands named by a request's suffix. One request per connection,
-// read with a single receive; each connection is served on a detached thread.
+// read with a single receive (a command is read on to the end of its header
+// block and, for a confirmation, of its short body); each connection is
+// served on a detached thread.
+//
+// Only requests that name the server by one of its own names are answered.
+// A command that a web page made the browser send is not run: it is answered
+// with a confirmation page whose form, posted back from this server's own
+// origin with its one-time token, runs it. Entries that would match nearly
+// everything are refused.
 //
 // Stop order for the owner: Stop() (or the destructor, which calls it) closes
 // the listening socket, wakes every request still waiting on its browser and
@@ -54,16 +65,30 @@ public:
 
     // The answer to one received request, decided without the socket: the
     // not-found text, or a header and the page. Runs the control command the
-    // request names. `request` is what one receive returned.
+    // request names. `request` is what the receives returned.
+    enum class ReplyKind {
+        NotFound,      // the 404 text
+        Page,          // a file of the page folder (a command's answer page among them)
+        Confirmation,  // the confirmation page of a command a web page asked for
+        Refusal,       // the page saying why a command's entry was refused
+    };
     struct Reply {
-        bool found = false;
+        bool found = false;  // anything but NotFound
+        ReplyKind kind = ReplyKind::NotFound;
         std::string header;  // empty when it could not be formatted (the page is sent all the same)
         std::string body;
     };
     Reply Answer(std::string_view request);
+    // How many more bytes the request needs before it can be answered: the
+    // rest of a command's header block, or of a confirmation's body; 0 when
+    // it is complete as it is (or never will be).
+    size_t MoreBytesWanted(std::string_view request) const;
     // The header announcing a page of this length and type; empty when it
     // does not fit the header buffer.
     static std::string FormatHeader(int bodyLength, const char* contentType);
+    // The confirmation page's header: the same, in UTF-8, and never to be
+    // shown inside another page's frame.
+    static std::string FormatConfirmationHeader(int bodyLength);
 
     std::string ReadFileCached(const std::string& fileName, bool useCache);
     static std::string ReadWholeFile(const std::string& fileName);
@@ -72,10 +97,15 @@ public:
 
     size_t CachedFileCount() const { return files.size(); }
     size_t RunningRequests() const;
+    // Confirmation pages answered whose token is still good.
+    size_t OpenConfirmations() const;
 
     // Files larger than this are not served (a page folder holds pages and
     // scripts; this keeps one request from claiming unbounded memory).
     static constexpr long long kMaxFileSize = 64ll * 1024 * 1024;
+    // A confirmation's body is "token=" and the token; a longer one is refused
+    // unread.
+    static constexpr long kMaxPostBody = 1024;
 
 private:
     struct RequestRecord {
@@ -84,7 +114,13 @@ private:
     };
     static void HandleRequest(std::unique_ptr<RequestRecord> record);
     // Everything between the receive and the close of one request.
-    void Serve(int socket);
+    void Serve(platform::Socket socket);
+    // A request whose path names a command.
+    Reply AnswerCommand(std::string_view request, const RequestHeaders& headers, const SuffixAndParameter& command);
+    // Runs the command and answers with its answer page.
+    Reply RunCommand(const SuffixAndParameter& command);
+    // A file of the page folder, typed by the suffix.
+    Reply AnswerFile(const std::string& path, const std::string& suffix);
     // Bookkeeping of request threads, under requestsLock_.
     bool BeginRequest(int socket);  // false once stopping
     void EndRequest(int socket);    // closes the socket; a request thread's last touch of this object
@@ -94,6 +130,7 @@ private:
     CProxyConfig& config;
     ControlRegistry controls;
     CLocalProxy* const proxy;  // not owned
+    ConfirmationTokens tokens;
 
     mutable std::mutex requestsLock_;
     std::condition_variable requestsDone_;

@@ -12,6 +12,11 @@ ControlRegistry::~ControlRegistry() {
     for (auto& entry : controls_) entry.second.reset();
 }
 
+bool ControlRegistry::Handles(const std::string& suffix) const {
+    auto it = controls_.find(suffix);
+    return it != controls_.end() && it->second;
+}
+
 bool ControlRegistry::Dispatch(const std::string& suffix, const char* parameter) {
     auto it = controls_.find(suffix);
     if (it == controls_.end() || !it->second) return false;

@@ -20,6 +20,8 @@ public:
     // Runs the control registered under exactly this suffix; false when there
     // is none. parameter may be null (no parameter in the request).
     bool Dispatch(const std::string& suffix, const char* parameter);
+    // True when a control is registered under exactly this suffix.
+    bool Handles(const std::string& suffix) const;
 
 private:
     std::mutex executeLock_;

@@ -32,6 +32,8 @@ std::string ParseRequestPath(std::string_view request) {
     return std::string(target.substr(slash));
 }
 
+bool IsPostLine(std::string_view request) { return request.starts_with("POST "); }
+
 SuffixAndParameter SplitSuffixAndParameter(std::string_view path) {
     SuffixAndParameter out;
     size_t dot = path.find('.');

@@ -17,6 +17,10 @@ constexpr size_t kFileNameSize = 260;         // root + path of 260 or more char
 // first line; empty when the line does not qualify.
 std::string ParseRequestPath(std::string_view request);
 
+// True when the request line names the method POST (a form's submission);
+// any other line that qualifies is read as a GET.
+bool IsPostLine(std::string_view request);
+
 // The suffix runs from the first "." of the path to the first "?" after it
 // (or to the end); the parameter starts at the fifth character after that
 // "?" (so "?url=host" gives "host"). Without a "?" there is no parameter.

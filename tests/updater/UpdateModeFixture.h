@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "Updater.h"
 #include "UpdaterTestSupport.h"
 #include "platform/ConsoleDialog.h"
+#include "platform/Crypto.h"
 #include "platform/Download.h"
 
 namespace updatertest {
@@ -73,18 +75,29 @@ protected:
         platform::MarkRunnable(folder_ / "bin/xdg-open");
     }
 
-    void ServeRelease(const std::string& version, const std::string& installerPath = "/files/update.exe") {
+    // sha256: the value of the release's Sha256 key; none when empty.
+    void ServeRelease(const std::string& version, const std::string& sha256 = "") {
         server_.Serve(kReleasePath, "[Setup]\r\nVersion=" + version + "\r\nDate=2026-12-01\r\nUrl=" + server_.base() +
-                                        installerPath + "\r\nDescription=fixes|speed\r\n");
+                                        "/files/update.exe\r\n" + (sha256.empty() ? "" : "Sha256=" + sha256 + "\r\n") +
+                                        "Description=fixes|speed\r\n");
     }
 
     // A fake installer: records its arguments; padded so the download has a
-    // size worth a progress bar.
-    void ServeInstaller(size_t pieces = 1, int pauseMs = 0) {
+    // size worth a progress bar. Returns its SHA-256 as sha256sum prints it.
+    std::string ServeInstaller(size_t pieces = 1, int pauseMs = 0) {
         std::string script = "#!/bin/sh\necho \"$@\" > '" + (folder_ / "started.txt") + "'\n";
         script += "# " + std::string(64 * 1024, 'p') + "\n";
         installerSize_ = script.size();
         server_.ServeSlowly("/files/update.exe", script, pieces, pauseMs);
+        folder_.Write("served-installer", script);
+        platform::Sha256Digest digest{};
+        EXPECT_TRUE(platform::Sha256OfFile(folder_ / "served-installer", digest));
+        std::string sum;
+        for (uint8_t byte : digest) {
+            sum += "0123456789abcdef"[byte >> 4];
+            sum += "0123456789abcdef"[byte & 15];
+        }
+        return sum;
     }
 
     int Run(const std::vector<std::string>& arguments) { return updater::RunUpdater(arguments, console_.console()); }

@@ -73,6 +73,20 @@ TEST(ReleaseFileTest, SetupKeysCutAndDescriptionLineBreaks) {
     EXPECT_EQ(release.description, "first\r\nsecond\r\n\r\nthird");
 }
 
+TEST(ReleaseFileTest, Sha256IsKeptOnlyAsSixtyFourHexDigits) {
+    testsupport::TempFolder folder;
+    const std::string digits = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    const auto read = [&](const std::string& value) {
+        folder.Write("su.zelk", "[Setup]\nVersion=1.0\nsha256 = " + value + "\n");
+        return updater::ReadReleaseInfo(folder / "su.zelk").sha256;
+    };
+    EXPECT_EQ(read(digits), digits);
+    EXPECT_EQ(read("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"), digits);
+    for (const std::string& bad : {std::string(), digits.substr(1), digits + "a", "g" + digits.substr(1),
+                                   digits.substr(0, 32) + " " + digits.substr(33), "0x" + digits.substr(2)})
+        EXPECT_EQ(read(bad), "") << bad;
+}
+
 TEST(ReleaseFileTest, MissingKeysAreEmpty) {
     testsupport::TempFolder folder;
     folder.Write("su.zelk", "[Setup]\nDate=today\n");

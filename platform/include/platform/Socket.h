@@ -24,6 +24,13 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
 SysCallResult<int> ListenOn(Socket s, int backlog);
 // Accepts one connection; the peer address is discarded.
 SysCallResult<Socket> AcceptOn(Socket s);
+// Accepts one connection and tells the peer's IPv4 address (network byte
+// order; 0 when the accept failed).
+SysCallResult<Socket> AcceptFrom(Socket s, uint32_t& peerAddressNetworkOrder);
+// True for 127.0.0.0/8, the addresses of this machine's loopback.
+inline bool IsLoopbackIPv4(uint32_t addressNetworkOrder) {
+    return reinterpret_cast<const uint8_t*>(&addressNetworkOrder)[0] == 127;
+}
 
 // One receive, flags 0: bytes received, 0 when the peer closed, -1 on error.
 SysCallResult<int> RecvSome(Socket s, char* buffer, int length);

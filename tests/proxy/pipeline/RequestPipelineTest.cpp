@@ -1,10 +1,12 @@
 // Requests through the real listener: what reaches the origin, the block
 // answers, tunnels, uploads and the reload message.
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <chrono>
 
 #include "PipelineFixture.h"
+#include "pipeline/ConnectionWorker.h"
 
 namespace {
 const std::string kEmptyImage =
@@ -154,6 +156,47 @@ TEST_F(PipelineTest, ReloadMessagePicksUpChangedConfigurationAndLists) {
     // The marker followed by a line end is the start of a request, not a reload.
     EXPECT_EQ(Exchange("ZELK_UPDATE\r\n\r\n"), "");
     EXPECT_EQ(ProxyConfig().Config().wordFilter.load(), 0);
+}
+
+// With the proxy on 0.0.0.0 another machine reaches the proxy port; its
+// "ZELK_UPDATE" must not make the proxy reload. The test accepts the
+// connection as the listener does and says the peer was 192.0.2.7.
+TEST_F(PipelineTest, ReloadMessageFromAnotherMachineStartsAnOrdinaryRequest) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    folder_->Write("Data/config.ini", "[Proxy]\nwordFilter=1\nadBlock=0\n");
+    ProxyConfig().LoadData();
+    port_ = testsupport::FreeLoopbackPort();
+    proxy_ = std::make_unique<CLocalProxy>(port_);
+    proxy_->dialer.resolver = &resolver_;
+    ASSERT_EQ(proxy_->Listen(), 1);
+    folder_->Write("Data/config.ini", "[Proxy]\nwordFilter=0\nadBlock=0\n");  // what a reload would pick up
+
+    testsupport::LoopbackClient remote;
+    ASSERT_TRUE(remote.Connect(port_));
+    platform::Socket accepted;
+    uint32_t peer;
+    ASSERT_NE(proxy_->AcceptFrom(accepted, peer), platform::kInvalidSocket);
+    EXPECT_TRUE(platform::IsLoopbackIPv4(peer)) << "the accept tells the peer";
+    EXPECT_FALSE(platform::IsLoopbackIPv4(htonl(0xC0000207)));
+    auto record = std::make_unique<ConnectionRecord>();
+    record->request = std::make_unique<RequestInfo>();
+    record->clientSocket = accepted;
+    record->owner = proxy_.get();
+    record->peerAddress = htonl(0xC0000207);
+    ASSERT_TRUE(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker));
+    record.release();
+
+    // The marker alone in one receive: once the worker has taken it in, the
+    // rest of a request follows.
+    ASSERT_TRUE(remote.SendAll("ZELK_UPDATE"));
+    ASSERT_TRUE(testsupport::WaitFor([&] {
+        int queued = -1;
+        return ::ioctl(accepted, FIONREAD, &queued) == 0 && queued == 0;
+    }, 5000));
+    ASSERT_TRUE(remote.SendAll(" http://127.0.0.1:" + std::to_string(origin.port()) + "/ HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(remote.ReadUntilClosed(5000), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(origin.WaitRequest(0).rfind("ZELK_UPDATE / HTTP/1.1\r\n", 0), 0u) << origin.WaitRequest(0);
+    EXPECT_EQ(ProxyConfig().Config().wordFilter.load(), 1) << "reloaded on another machine's word";
 }
 
 TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
