@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# Installed by scripts/install-deps.sh --for-tests; otherwise only unpacked here.
+# Installed by scripts/install-deps.sh; otherwise only unpacked here.
 list=$(find /usr/share/mozilla/extensions -path '*thirdparties/easylist/easylist.txt' 2>/dev/null | head -n 1)
 if [ -z "$list" ]; then
   (cd "$work" && apt-get download -q webext-ublock-origin-firefox >/dev/null && dpkg -x ./*.deb x)

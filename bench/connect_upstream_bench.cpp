@@ -28,8 +28,8 @@ public:
         platform::ListenOn(listen_, 4096);
         acceptor_ = std::thread([this] {
             for (;;) {
-                int c = platform::AcceptOn(listen_).rc;
-                if (c < 0) {
+                platform::Socket c = platform::AcceptOn(listen_).rc;
+                if (c == platform::kInvalidSocket) {
                     if (stopping_) return;
                     continue;
                 }
@@ -46,7 +46,7 @@ public:
     uint16_t port() const { return port_; }
 
 private:
-    int listen_ = -1;
+    platform::Socket listen_ = platform::kInvalidSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread acceptor_;
@@ -72,17 +72,18 @@ void BM_ConnectUpstreamRemembered(benchmark::State& state) {
     std::string file = CacheFile();
     {
         HostCache cache(file);
-        // Remembered with a generous time, so every request reuses the address.
-        cache.Store(HostRecord::Make(Loopback(), "origin.bench", 1000, cache.Now32()));
+        // Remembered with a generous time, so every request reuses the
+        // address; stored last, so a full cache keeps it.
         for (int i = 0; i < state.range(0); ++i)
             cache.Store(HostRecord::Make(Loopback(), "host" + std::to_string(i) + ".bench", 1000, cache.Now32()));
+        cache.Store(HostRecord::Make(Loopback(), "origin.bench", 1000, cache.Now32()));
         NoResolver resolver;
         UpstreamDialer dialer;
         dialer.resolver = &resolver;
         for (auto _ : state) {
-            int s = -1;
+            platform::Socket s = platform::kInvalidSocket;
             bool ok = ConnectUpstream(cache, dialer, s, "origin.bench", origin.port());
-            if (!ok || s < 0) {
+            if (!ok || s == platform::kInvalidSocket) {
                 state.SkipWithError("remembered connect failed");
                 break;
             }
@@ -97,7 +98,7 @@ void BM_TimedConnectOnly(benchmark::State& state) {
     Origin origin;
     uint32_t address = Loopback();
     for (auto _ : state) {
-        int s = -1;
+        platform::Socket s = platform::kInvalidSocket;
         if (TimedConnect(address, origin.port(), s) >= kConnectFailedMs) {
             state.SkipWithError("connect failed");
             break;
@@ -112,7 +113,7 @@ void BM_BaseConnectNumericHost(benchmark::State& state) {
     Origin origin;
     CSocketBase base(0);
     for (auto _ : state) {
-        int s = -1;
+        platform::Socket s = platform::kInvalidSocket;
         if (!base.Connect(s, "127.0.0.1", origin.port())) {
             state.SkipWithError("connect failed");
             break;
@@ -135,6 +136,27 @@ void BM_HostCacheLookup(benchmark::State& state) {
     std::filesystem::remove(file);
 }
 BENCHMARK(BM_HostCacheLookup)->Arg(10)->Arg(10000);
+
+// A busy day's hosts: what the cache holds after N distinct hosts, and what
+// writing host.dat at stop costs.
+void BM_HostCacheSaveAfterManyHosts(benchmark::State& state) {
+    std::string file = CacheFile();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto cache = std::make_unique<HostCache>(file);
+        for (int i = 0; i < state.range(0); ++i)
+            cache->Store(HostRecord::Make(Loopback(), "host" + std::to_string(i) + ".bench", 5, cache->Now32()));
+        state.counters["hosts_kept"] = static_cast<double>(cache->Size());
+        state.ResumeTiming();
+        cache->Save();
+        state.PauseTiming();
+        state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
+        cache.reset();
+        std::filesystem::remove(file);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_HostCacheSaveAfterManyHosts)->Arg(60000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -18,23 +18,33 @@ function(morvane_library name)
   endif()
 endfunction()
 
-# One GoogleTest program per test folder, holding every .cpp in it and in
-# its posix/ or win32/ sub-folder: tests of one system's own behaviour (a
-# POSIX stand-in, a Win32 call) are built for that system only.
+# One GoogleTest program per test folder, holding every .cpp in it.
 # Tests whose name contains "Concurrency" are labelled for the ThreadSanitizer run.
+# POSIX_ONLY and WIN32_ONLY name files of the folder that test one system's
+# own facility and are left out of the other system's build.
 function(morvane_test_folder name)
-  cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES;POSIX_ONLY;WIN32_ONLY" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(WIN32)
-    set(_os win32)
+    set(_other ${ARG_POSIX_ONLY})
   else()
-    set(_os posix)
+    set(_other ${ARG_WIN32_ONLY})
   endif()
-  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${_os}/*.cpp)
+  foreach(_file ${_other})
+    list(REMOVE_ITEM _srcs ${CMAKE_CURRENT_SOURCE_DIR}/${_file})
+  endforeach()
   if(NOT _srcs)
     return()
   endif()
   add_executable(${name} ${_srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} morvane_testsupport GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
-  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+  # A cross-built test program runs only under its emulator, in the Wine
+  # prefix the test run prepares: list its tests when ctest runs, not while
+  # building.
+  set(_discovery)
+  if(CMAKE_CROSSCOMPILING)
+    set(_discovery DISCOVERY_MODE PRE_TEST)
+  endif()
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} ${_discovery}
                        DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 ${ARG_PROPERTIES})
 endfunction()

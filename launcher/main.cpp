@@ -23,6 +23,7 @@ int main() {
     settings.systemFolder = platform::SystemFolder();
     settings.exemptionDelayMs = 120000;
     settings.exemptionPauseMs = 50;
+    settings.mappingsKey = launcher::kAppContainerMappingsKey;
     settings.debugPrivilege = gDebugPrivilege;
     settings.version = platform::SystemVersion();
     settings.mutexName = "Launcher";

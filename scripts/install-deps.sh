@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12 (run as root).
 set -euo pipefail
+# webext-ublock-origin-firefox carries EasyList, the ad-block list that the
+# install step puts into a program folder that has none.
 packages=(
   cmake ninja-build g++ pkg-config
   zlib1g-dev libcurl4-openssl-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   curl p7zip-full
   clang libclang-rt-14-dev
+  webext-ublock-origin-firefox
 )
 # The Windows cross build (mingw-w64, the -posix thread variant, with zlib)
 # and Wine to run its tests; GoogleTest is built from Debian's sources.
-windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest)
-# The tests also drive pages in a headless browser, and compare the ad-block
-# engine with the straightforward one on the real EasyList (from uBlock Origin).
-# They include the Windows stage.
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest xvfb xauth)
+# The tests also drive pages in a headless browser (and compare the ad-block
+# engine with the straightforward one on that EasyList). They include the
+# Windows stage.
 if [ "${1:-}" = "--for-tests" ]; then
-  packages+=(chromium nodejs webext-ublock-origin-firefox "${windows[@]}")
+  packages+=(chromium nodejs "${windows[@]}")
 fi
 if [ "${1:-}" = "--for-windows" ]; then
   packages+=("${windows[@]}")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the packages, builds and runs every test: the whole suite in an
 # optimised build and under AddressSanitizer+UndefinedBehaviorSanitizer, and
-# the concurrency tests under ThreadSanitizer; last, a short run of every fuzz target.
+# the concurrency tests under ThreadSanitizer; a short run of every fuzz
+# target; last, the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --for-tests
@@ -26,3 +27,6 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 
 echo "== fuzz targets, about 30 s each"
 fuzz/run.sh 30
+
+echo "== Windows: cross build, every test under Wine"
+scripts/test-windows.sh

@@ -61,10 +61,11 @@ void ExtractArchive(const std::string& fileName) {
     const std::string sevenZip = FindSevenZip();
     // "*" selects every file on all systems (7-Zip reads "*.*" as "*" only on
     // Windows); -bso0 -bsp0 keep the run silent like a hidden window.
-    const platform::ProcessId pid =
-        sevenZip.empty() ? platform::kNoProcess
-                         : platform::StartProgram(sevenZip, {"e", archive, "-oData", "*", "-y", "-bso0", "-bsp0"}, here);
-    if (pid != platform::kNoProcess) platform::WaitForChild(pid);
+    platform::Process unpacker;
+    if (!sevenZip.empty())
+        unpacker = platform::StartProgram(sevenZip, {"e", archive, "-oData", "*", "-y", "-bso0", "-bsp0"},
+                                          platform::ShowWindow::Hidden, here);
+    unpacker.Wait();
     DeleteFile(archive);
 }
 

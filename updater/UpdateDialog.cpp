@@ -118,7 +118,8 @@ void UpdateDialog::InstallerThread() {
             break;
         }
     }
-    platform::StartProgram(std::string("./") + kInstallerFile, {"/SILENT"});
+    // Not waited for: the Updater ends while the installer runs.
+    platform::StartProgram(std::string("./") + kInstallerFile, {"/SILENT"}, platform::ShowWindow::Shown);
     dialog_.Post(kInstallDone);
 }
 

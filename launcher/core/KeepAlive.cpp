@@ -9,21 +9,25 @@ void KeepTargetAlive(const LauncherSettings& settings, const platform::WaitEvent
                      std::atomic<platform::ProcessId>& targetId) {
     if (!settings.debugPrivilege) return;
 
-    // A copy started by someone else (or left by an earlier Launcher) is not
-    // ours to reap; once it has ended, ours takes its place.
-    platform::ProcessId running = platform::FindProcessByName(settings.targetProgram);
+    // A copy started by someone else (or left by an earlier Launcher) is
+    // waited for; once it has ended, ours takes its place.
+    const platform::ProcessId running = platform::FindProcessByName(settings.targetProgram);
     if (running != platform::kNoProcess) {
         targetId = running;
-        if (platform::WaitForProcessOrEvent(running, stop) == ProcessWaitResult::EventSet) return;
+        platform::Process copy = platform::Process::Open(running);
+        if (copy && platform::WaitForProcessOrEvent(copy, stop) == ProcessWaitResult::EventSet) return;
     }
 
     while (!stop.IsSet()) {
-        platform::ProcessId child = platform::StartProgram(settings.targetProgram, {});
-        if (child == platform::kNoProcess) return;
-        targetId = child;
+        platform::Process child = platform::StartProgram(settings.targetProgram, {}, platform::ShowWindow::Hidden);
+        if (!child) return;
+        targetId = child.Id();
         // When the Launcher ends, the target stays running.
-        if (platform::WaitForProcessOrEvent(child, stop) == ProcessWaitResult::EventSet) return;
-        platform::WaitForChild(child);  // reaps it (and waits, should the wait above have failed)
+        const ProcessWaitResult result = platform::WaitForProcessOrEvent(child, stop);
+        if (result == ProcessWaitResult::EventSet) return;
+        // Should the combined wait fail, wait for the process alone rather
+        // than start copy after copy; give up when even that fails.
+        if (result != ProcessWaitResult::Ended && child.Wait() != ProcessWaitResult::Ended) return;
     }
 }
 

@@ -26,6 +26,9 @@ struct LauncherSettings {
     int exemptionPauseMs = 0;
     // How long one exemption command may run before the next starts anyway.
     int exemptionCommandLimitMs = 60000;
+    // The key under HKEY_CURRENT_USER whose sub-keys name the store
+    // applications to exempt (kAppContainerMappingsKey).
+    std::string mappingsKey;
     // Whether the debug privilege could be enabled; without it the target is
     // never started.
     bool debugPrivilege = false;
@@ -48,7 +51,8 @@ void KeepTargetAlive(const LauncherSettings& settings, const platform::WaitEvent
 
 // The loopback-exemption thread's work: on a system from version 6.1 on,
 // after the start-up pause, clears all exemptions and then exempts each store
-// application listed under the mappings key. Returns early when `stop` is set.
+// application listed under settings.mappingsKey. Returns early when `stop` is
+// set.
 void ExemptStoreApps(const LauncherSettings& settings, const platform::WaitEvent& stop);
 
 // The program: a hidden window, one instance per session, two worker threads.

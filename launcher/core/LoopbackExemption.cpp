@@ -1,8 +1,8 @@
 #include <cstddef>
+#include <filesystem>
 #include <vector>
 
 #include "core/Launcher.h"
-#include "platform/ProgramPath.h"
 #include "platform/Registry.h"
 
 namespace launcher {
@@ -11,9 +11,6 @@ const char* const kAppContainerMappingsKey =
     "SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppContainer\\Mappings";
 
 namespace {
-
-// Longest sub-key name the enumeration accepts.
-constexpr std::size_t kMaxKeyName = 255;
 
 // Runs the exemption commands one after the other. Their results are not
 // looked at; each is waited for (up to a limit) so that the clearing command
@@ -24,28 +21,24 @@ public:
     CommandRunner(const LauncherSettings& settings, const platform::WaitEvent& stop)
         : settings_(settings), stop_(stop) {}
 
-    // Reaps what is still running, unless the program is ending.
+    // Waits for what is still running, unless the program is ending.
     ~CommandRunner() {
-        for (platform::ProcessId pid : stillRunning_) {
-            if (platform::WaitForProcessOrEvent(pid, stop_) != platform::ProcessWaitResult::Ended) break;
-            platform::WaitForChild(pid);
-        }
+        for (platform::Process& command : stillRunning_)
+            if (platform::WaitForProcessOrEvent(command, stop_) != platform::ProcessWaitResult::Ended) break;
     }
 
     void Run(const std::string& program, const std::vector<std::string>& arguments) {
-        platform::ProcessId pid = platform::StartProgram(program, arguments);
-        if (pid == platform::kNoProcess) return;
-        if (platform::WaitForProcessOrEvent(pid, stop_, settings_.exemptionCommandLimitMs) ==
+        platform::Process command = platform::StartProgram(program, arguments, platform::ShowWindow::Hidden);
+        if (!command) return;
+        if (platform::WaitForProcessOrEvent(command, stop_, settings_.exemptionCommandLimitMs) !=
             platform::ProcessWaitResult::Ended)
-            platform::WaitForChild(pid);
-        else
-            stillRunning_.push_back(pid);
+            stillRunning_.push_back(std::move(command));
     }
 
 private:
     const LauncherSettings& settings_;
     const platform::WaitEvent& stop_;
-    std::vector<platform::ProcessId> stillRunning_;
+    std::vector<platform::Process> stillRunning_;
 };
 
 }  // namespace
@@ -58,14 +51,15 @@ void ExemptStoreApps(const LauncherSettings& settings, const platform::WaitEvent
     CommandRunner runner(settings, stop);
     runner.Run(settings.exemptionTool, {"LoopbackExempt", "-c"});
 
-    auto mappings = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser, kAppContainerMappingsKey);
+    auto mappings = platform::RegistryKey::Open(platform::RegistryRoot::CurrentUser, settings.mappingsKey);
     if (!mappings) return;
-    const std::string tool = platform::JoinPath(settings.systemFolder, settings.exemptionTool);
+    const std::string tool = (std::filesystem::path(settings.systemFolder) / settings.exemptionTool).string();
     const std::size_t count = mappings->SubKeyCount();
     for (std::size_t index = 0; index < count; ++index) {
-        // Each sub-key is named by an AppContainer's security identifier.
+        // Each sub-key is named by an AppContainer's security identifier; an
+        // index whose name cannot be read is skipped.
         auto sid = mappings->SubKeyName(index);
-        if (!sid || sid->size() > kMaxKeyName) continue;
+        if (!sid) continue;
         if (stop.IsSet()) return;
         runner.Run(tool, {"LoopbackExempt", "-a", "-p=" + *sid});
         if (stop.Wait(settings.exemptionPauseMs)) return;

@@ -12,6 +12,13 @@
 
 namespace platform {
 
+struct NamedMutex::Handle {
+    int fd = -1;
+    // Closing the only descriptor releases the lock. The file stays: removing
+    // it would race with another process that has just opened it.
+    ~Handle() { ::close(fd); }
+};
+
 namespace {
 
 std::string RuntimeFolder() {
@@ -43,7 +50,8 @@ NamedMutex::NamedMutex(const std::string& name) {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) {
-        fd_ = fd;
+        handle_ = std::make_unique<Handle>();
+        handle_->fd = fd;
         return;
     }
     if (errno == EWOULDBLOCK)
@@ -53,10 +61,6 @@ NamedMutex::NamedMutex(const std::string& name) {
     ::close(fd);
 }
 
-NamedMutex::~NamedMutex() {
-    // Closing the only descriptor releases the lock. The file stays: removing
-    // it would race with another process that has just opened it.
-    if (fd_ >= 0) ::close(fd_);
-}
+NamedMutex::~NamedMutex() = default;
 
 }  // namespace platform

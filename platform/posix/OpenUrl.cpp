@@ -8,7 +8,7 @@ namespace platform {
 
 bool OpenUrl(const std::string& url) {
     const std::string opener = FindProgram("xdg-open");
-    if (!opener.empty() && StartProgram(opener, {url}) != kNoProcess) return true;
+    if (!opener.empty() && StartProgram(opener, {url}, ShowWindow::Shown)) return true;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
     return false;

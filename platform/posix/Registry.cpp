@@ -1,6 +1,8 @@
 // Read-only registry stand-in: keys are folders, values are files.
 #include "platform/Registry.h"
 
+#include "platform/RegistryFolder.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +15,13 @@
 
 namespace platform {
 
+struct RegistryKey::Handle {
+    std::string folder;  // the folder standing in for the key
+};
+
 namespace {
+
+constexpr std::size_t kMaxKeyNameLength = 255;
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -105,11 +113,20 @@ std::optional<RegistryKey> RegistryKey::Open(RegistryRoot root, const std::strin
         }
     }
     if (!folder) return std::nullopt;
-    return RegistryKey(*folder);
+    auto handle = std::make_unique<Handle>();
+    handle->folder = std::move(*folder);
+    return RegistryKey(std::move(handle));
 }
 
+RegistryKey::RegistryKey(std::unique_ptr<Handle> handle) noexcept : handle_(std::move(handle)) {}
+RegistryKey::~RegistryKey() = default;
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
+
+std::size_t RegistryKey::SubKeyCount() const { return SubKeyNames().size(); }
+
 std::vector<std::string> RegistryKey::SubKeyNames() const {
-    std::vector<std::string> names = Entries(folder_, true);
+    std::vector<std::string> names = Entries(handle_->folder, true);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         if (LessIgnoringCase(a, b)) return true;
         if (LessIgnoringCase(b, a)) return false;
@@ -120,14 +137,15 @@ std::vector<std::string> RegistryKey::SubKeyNames() const {
 
 std::optional<std::string> RegistryKey::SubKeyName(std::size_t index) const {
     std::vector<std::string> names = SubKeyNames();
-    if (index >= names.size()) return std::nullopt;
+    // The registry's own limit on a key name; a longer folder name is no key.
+    if (index >= names.size() || names[index].size() > kMaxKeyNameLength) return std::nullopt;
     return names[index];
 }
 
 std::optional<std::string> RegistryKey::ReadString(const std::string& valueName) const {
     const std::string name = valueName.empty() ? "(Default)" : valueName;
     if (name.find('/') != std::string::npos || name == "." || name == "..") return std::nullopt;
-    auto file = Resolve(folder_, name, false);
+    auto file = Resolve(handle_->folder, name, false);
     if (!file) return std::nullopt;
     std::ifstream in(*file, std::ios::binary);
     if (!in) return std::nullopt;

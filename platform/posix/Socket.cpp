@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -83,8 +84,25 @@ void ShutdownSocket(Socket s) {
     if (s >= 0) ::shutdown(s, SHUT_RDWR);
 }
 
+void ShutdownSend(Socket s) {
+    if (s >= 0) ::shutdown(s, SHUT_WR);
+}
+
 void CloseSocket(Socket s) {
     if (s >= 0) ::close(s);
+}
+
+void ResetSocket(Socket s) {
+    if (s < 0) return;
+    linger l{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(s);
+}
+
+SysCallResult<int> BytesQueued(Socket s) {
+    int queued = 0;
+    if (::ioctl(s, FIONREAD, &queued) != 0) return {-1, errno};
+    return {queued, 0};
 }
 
 std::vector<uint32_t> ResolveIPv4(const std::string& host) {

@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
 
 namespace platform {
 
@@ -76,11 +77,36 @@ uint16_t LocalPort(Socket s) {
 }
 
 void ShutdownSocket(Socket s) {
-    if (s != kInvalidSocket) ::shutdown(s, SD_BOTH);
+    if (s == kInvalidSocket) return;
+    // A shutdown makes every later call on the socket fail at once, but it
+    // wakes no call already blocked on it (and a listening or connecting
+    // socket refuses it): those are cancelled. The handle stays valid, so no
+    // other socket can take its number meanwhile.
+    ::shutdown(s, SD_BOTH);
+    CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
+}
+
+void ShutdownSend(Socket s) {
+    if (s != kInvalidSocket) ::shutdown(s, SD_SEND);
 }
 
 void CloseSocket(Socket s) {
     if (s != kInvalidSocket) ::closesocket(s);
+}
+
+void ResetSocket(Socket s) {
+    if (s == kInvalidSocket) return;
+    linger l{};
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+    ::closesocket(s);
+}
+
+SysCallResult<int> BytesQueued(Socket s) {
+    u_long queued = 0;
+    if (::ioctlsocket(s, FIONREAD, &queued) != 0) return {-1, WSAGetLastError()};
+    return {static_cast<int>(queued), 0};
 }
 
 std::vector<uint32_t> ResolveIPv4(const std::string& host) {

@@ -2,11 +2,21 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include <sievekit/CUtility.h>
 
 namespace {
 constexpr const char* kDefaultList = "Data\\easylistchina.txt";
+}
+
+std::string TunnelCheckUrl(std::string_view host) {
+    std::string url;
+    url.reserve(host.size() + 9);
+    url += "https://";
+    url += host;
+    url += '/';
+    return url;
 }
 
 AdRuleSet::AdRuleSet(const std::set<std::wstring>& lines) {
@@ -115,26 +125,53 @@ CAdFilter::CAdFilter(const std::string& listFile) : list_(listFile.c_str(), 0, 9
 CAdFilter::~CAdFilter() { ClearRules(); }
 
 void CAdFilter::LoadRules() {
-    std::lock_guard<std::mutex> g(stateLock_);
-    if (loaded_) return;
-    rules_ = std::make_shared<const AdRuleSet>(*list_.Snapshot());
-    loaded_ = true;
+    uint64_t ticket;
+    {
+        std::lock_guard<std::mutex> g(stateLock_);
+        ticket = ++lastTicket_;
+    }
+    list_.ReloadData();
+    std::shared_ptr<const std::set<std::wstring>> lines = list_.Snapshot();
+    {
+        std::lock_guard<std::mutex> g(stateLock_);
+        if (rules_ && rulesSource_.lock() == lines) {
+            // Unchanged: the rules in force stay, unless a later call replaced them.
+            if (ticket > ticketInForce_) ticketInForce_ = ticket;
+            return;
+        }
+    }
+    auto fresh = std::make_shared<const AdRuleSet>(*lines);  // the long part, under no lock
+    std::shared_ptr<const AdRuleSet> old;
+    uint64_t generation;
+    {
+        std::lock_guard<std::mutex> g(stateLock_);
+        if (ticket < ticketInForce_) return;  // a later load or clear is in force
+        ticketInForce_ = ticket;
+        old = std::exchange(rules_, std::move(fresh));
+        rulesSource_ = lines;
+        generation = ++generation_;
+    }
+    cache_.Invalidate(generation);
+    // The old set goes here unless a running check still holds it.
 }
 
 void CAdFilter::ClearRules() {
     std::shared_ptr<const AdRuleSet> old;
+    uint64_t generation;
     {
         std::lock_guard<std::mutex> g(stateLock_);
+        ticketInForce_ = ++lastTicket_;
         old = std::move(rules_);
         rules_.reset();
-        loaded_ = false;
+        rulesSource_.reset();
+        generation = ++generation_;
     }
-    // The set goes here unless a running check still holds it.
+    cache_.Invalidate(generation);
 }
 
 bool CAdFilter::IsLoaded() const {
     std::lock_guard<std::mutex> g(stateLock_);
-    return loaded_;
+    return rules_ != nullptr;
 }
 
 std::shared_ptr<const AdRuleSet> CAdFilter::Rules() const {
@@ -147,24 +184,27 @@ size_t CAdFilter::RuleCount() const {
     return rules ? rules->size() : 0;
 }
 
-CAdFilter::CacheShard& CAdFilter::ShardFor(const std::string& url) {
-    return cache_[std::hash<std::string>{}(url) % kCacheShards];
-}
-
 int32_t CAdFilter::CheckUrl(const std::string& url, const std::string& host) {
-    if (url.empty() || !IsLoaded()) return 1;
-    CacheShard& shard = ShardFor(url);
+    if (url.empty()) return 1;
+    uint64_t generation;
     {
-        std::lock_guard<std::mutex> g(shard.lock);
-        auto it = shard.verdicts.find(url);
-        if (it != shard.verdicts.end()) return it->second;
+        std::lock_guard<std::mutex> g(stateLock_);
+        if (!rules_) return 1;
+        generation = generation_;
     }
-    auto rules = Rules();
+    const adblock::VerdictCache::Key key(url);
+    if (std::optional<int32_t> cached = cache_.Find(key, generation)) return *cached;
+    // Not seen: the rules are taken (and kept alive) only now, so a cached
+    // answer costs no reference count. They may be newer than `generation`;
+    // the verdict is filed under theirs.
+    std::shared_ptr<const AdRuleSet> rules;
+    {
+        std::lock_guard<std::mutex> g(stateLock_);
+        rules = rules_;
+        generation = generation_;
+    }
     if (!rules) return 1;  // cleared meanwhile
-    int32_t verdict = rules->Decide(url, host).verdict;
-    std::lock_guard<std::mutex> g(shard.lock);
-    // Another thread may have answered the same URL meanwhile; its answer stands.
-    return shard.verdicts.emplace(url, verdict).first->second;
+    return cache_.Insert(key, rules->Decide(url, host).verdict, generation);
 }
 
 AdDecision CAdFilter::Explain(const std::string& url, const std::string& host) const {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <sievekit/CMyList.h>
@@ -13,6 +13,12 @@
 #include "adblock/AdRule.h"
 #include "adblock/LiteralIndex.h"
 #include "adblock/TokenIndex.h"
+#include "adblock/VerdictCache.h"
+
+// The URL a "CONNECT" tunnel to host is checked as: where an https:// page
+// on the host starts ("https://<host>/", the port left out), so domain rules
+// such as "||ads.example.com^" refuse the tunnel.
+std::string TunnelCheckUrl(std::string_view host);
 
 // What a check decided and which rule decided it (nullptr: no rule matched).
 struct AdDecision {
@@ -21,8 +27,8 @@ struct AdDecision {
 };
 
 // A loaded set of rules, immutable once built. Checks hold it by shared
-// pointer, so ClearRules never frees rules under a running scan: the last
-// holder destroys it.
+// pointer, so a reload or ClearRules never frees rules under a running scan:
+// the last holder destroys it.
 class AdRuleSet {
 public:
     explicit AdRuleSet(const std::set<std::wstring>& lines);
@@ -48,14 +54,18 @@ private:
 };
 
 // The ad-block engine: the list "Data/easylistchina.txt" converted into rules,
-// and one remembered verdict per URL.
+// and the verdicts of recently checked URLs.
 //
 // Locks (never one inside the other):
-//  - stateLock_ guards loaded_ and rules_ (the pointer). LoadRules and
-//    ClearRules hold it for their whole run, so a check never sees a
-//    half-built set; a check holds it only to read the flag and take the set.
-//  - each cache shard's lock guards that shard; held for one lookup or insert.
-// A scan runs under neither, so a cached verdict never waits behind it.
+//  - stateLock_ guards rules_, rulesSource_, generation_ and the two
+//    tickets; held only to read or swap them, never while rules are built.
+//  - each verdict cache shard's lock guards that shard (VerdictCache).
+// A scan and a build run under neither, so a check never waits for a rebuild
+// and a cached verdict never waits behind a scan.
+//
+// Every LoadRules and ClearRules draws a ticket when it starts; a rule set is
+// put in force only if no later call has put its own result in force
+// meanwhile, so the outcome is that of the call that started last.
 class CAdFilter {
 public:
     CAdFilter();
@@ -65,9 +75,12 @@ public:
     CAdFilter(const CAdFilter&) = delete;
     CAdFilter& operator=(const CAdFilter&) = delete;
 
-    // Converts the list's lines into rules; does nothing when already loaded.
+    // Reads the list file again and, when it differs from the one the rules
+    // in force were built from (or none are), builds new rules aside and
+    // then puts them in force; checks meanwhile use the old ones. An
+    // unchanged file is not rebuilt.
     void LoadRules();
-    // Drops every rule. Remembered verdicts stay.
+    // Drops every rule and every remembered verdict.
     void ClearRules();
     // 1 lets the request through, 0 blocks it.
     int32_t CheckUrl(const std::string& url, const std::string& host);
@@ -79,18 +92,18 @@ public:
     size_t RuleCount() const;
     // Keeps the loaded set alive for the caller (for the rule returned by Explain).
     std::shared_ptr<const AdRuleSet> Rules() const;
+    // URLs whose verdict is remembered.
+    size_t CachedVerdictCount() const { return cache_.Size(); }
 
 private:
-    static constexpr size_t kCacheShards = 16;
-    struct CacheShard {
-        std::mutex lock;
-        std::unordered_map<std::string, int32_t> verdicts;
-    };
-    CacheShard& ShardFor(const std::string& url);
-
     CMyList list_;
     mutable std::mutex stateLock_;
-    bool loaded_ = false;
-    std::shared_ptr<const AdRuleSet> rules_;
-    CacheShard cache_[kCacheShards];
+    std::shared_ptr<const AdRuleSet> rules_;  // null while unloaded
+    // The list's entries the rules were built from. The list keeps the same
+    // snapshot for as long as its file holds the same bytes (CMyList::ReloadData).
+    std::weak_ptr<const std::set<std::wstring>> rulesSource_;
+    uint64_t generation_ = 0;                 // changes with every change of rules_
+    uint64_t lastTicket_ = 0;                 // drawn by the latest LoadRules or ClearRules
+    uint64_t ticketInForce_ = 0;              // of the call whose result is in force
+    adblock::VerdictCache cache_;
 };

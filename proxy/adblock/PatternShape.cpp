@@ -13,6 +13,11 @@ void Chunk::PushLiteral(char c) {
     any_.push_back(false);
 }
 
+void Chunk::PushOptional(char c) {
+    optionalAt_ = static_cast<uint32_t>(text_.size());
+    PushLiteral(c);
+}
+
 void Chunk::PushAny() {
     text_.push_back('.');
     any_.push_back(true);
@@ -22,10 +27,10 @@ void Chunk::Finish() {
     anchorOffset_ = anchorLength_ = 0;
     size_t runStart = 0;
     for (size_t i = 0; i <= text_.size(); ++i) {
-        if (i == text_.size() || any_[i]) {
+        if (i == text_.size() || !Fixed(i)) {
             if (i - runStart > anchorLength_) {
-                anchorOffset_ = runStart;
-                anchorLength_ = i - runStart;
+                anchorOffset_ = static_cast<uint32_t>(runStart);
+                anchorLength_ = static_cast<uint32_t>(i - runStart);
             }
             runStart = i + 1;
         }
@@ -40,6 +45,16 @@ bool Chunk::MatchesAt(std::string_view text, size_t pos) const {
     if (pos > text.size() || text.size() - pos < text_.size()) return false;
     for (size_t i = 0; i < text_.size(); ++i)
         if (!any_[i] && text[pos + i] != text_[i]) return false;
+    return true;
+}
+
+bool Chunk::MatchesShortAt(std::string_view text, size_t pos) const {
+    if (!HasOptional()) return false;
+    if (pos > text.size() || text.size() - pos < text_.size() - 1) return false;
+    for (size_t i = 0; i < optionalAt_; ++i)
+        if (!any_[i] && text[pos + i] != text_[i]) return false;
+    for (size_t i = optionalAt_ + 1; i < text_.size(); ++i)
+        if (!any_[i] && text[pos + i - 1] != text_[i]) return false;
     return true;
 }
 
@@ -61,17 +76,18 @@ size_t Chunk::Find(std::string_view text, size_t from) const {
 void Chunk::AppendTokenRuns(bool leftEdge, bool rightEdge, std::vector<TokenRun>& out) const {
     const size_t n = text_.size();
     size_t i = 0;
+    // An optional byte bounds nothing: a match may hold it or not.
     while (i < n) {
-        if (any_[i] || !IsTokenChar(text_[i])) {
+        if (!Fixed(i) || !IsTokenChar(text_[i])) {
             ++i;
             continue;
         }
         size_t start = i;
-        while (i < n && !any_[i] && IsTokenChar(text_[i])) ++i;
+        while (i < n && Fixed(i) && IsTokenChar(text_[i])) ++i;
         TokenRun run;
         run.text = std::string_view(text_).substr(start, i - start);
-        run.boundedLeft = start == 0 ? leftEdge : !any_[start - 1];
-        run.boundedRight = i == n ? rightEdge : !any_[i];
+        run.boundedLeft = start == 0 ? leftEdge : Fixed(start - 1);
+        run.boundedRight = i == n ? rightEdge : Fixed(i);
         out.push_back(run);
     }
 }
@@ -111,8 +127,11 @@ bool Glob::Search(std::string_view text, bool atStart, bool atEnd) const {
     if (anchoredEnd && !atEnd) return false;
     if (!anchoredStart) return MatchRest(*this, text, 0);
 
-    if (!head.MatchesAt(text, 0)) return false;
-    const size_t base = head.size();
+    if (head.MatchesAt(text, 0) && SearchAfterHead(text, head.size())) return true;
+    return head.MatchesShortAt(text, 0) && SearchAfterHead(text, head.size() - 1);
+}
+
+bool Glob::SearchAfterHead(std::string_view text, size_t base) const {
     const bool restEmpty = floating.empty() && suffixWords.empty();
     if (!dotRun) {
         if (restEmpty) return !anchoredEnd || base == text.size();
@@ -127,15 +146,14 @@ bool Glob::Search(std::string_view text, bool atStart, bool atEnd) const {
         if (s != base && text[s - 1] != '.') return false;
         return afterDotRun.MatchesAt(text, s);
     }
-    size_t s = base;
-    size_t nextDot = base;
+    // The leftmost such start leaves the most room for the rest. Searched
+    // for by the chunk's own literal, not dot by dot: a long URL has many dots.
+    size_t from = base;
     while (true) {
-        if (afterDotRun.MatchesAt(text, s))
-            return restEmpty || MatchRest(*this, text, s + afterDotRun.size());
-        size_t q = text.find('.', nextDot);
-        if (q == std::string_view::npos) return false;
-        s = q + 1;
-        nextDot = q + 1;
+        size_t s = afterDotRun.Find(text, from);
+        if (s == std::string_view::npos) return false;
+        if (s == base || text[s - 1] == '.') return restEmpty || MatchRest(*this, text, s + afterDotRun.size());
+        from = s + 1;
     }
 }
 
@@ -244,7 +262,7 @@ bool SimplePattern::Search(std::string_view text) const {
 namespace {
 
 struct Item {
-    enum class Kind { Literal, Any, Star, Begin, End, Group };
+    enum class Kind { Literal, OptionalLiteral, Any, Star, Begin, End, Group };
     Item(Kind k, char ch = 0) : kind(k), c(ch) {}
     Kind kind;
     char c;
@@ -318,8 +336,13 @@ private:
                 s.push_back({Item::Kind::End});
                 ++i_;
                 break;
-            case '+':
             case '?':
+                // "s?" in "^https?://": an optional literal, taken in a head only.
+                if (s.empty() || s.back().kind != Item::Kind::Literal) return Fail(alts);
+                s.back().kind = Item::Kind::OptionalLiteral;
+                ++i_;
+                break;
+            case '+':
             case '{':
             case '}':
             case '[':
@@ -363,8 +386,6 @@ void InlineSingleGroups(Seq& seq) {
     seq = std::move(out);
 }
 
-bool IsChunkItem(const Item& it) { return it.kind == Item::Kind::Literal || it.kind == Item::Kind::Any; }
-
 // An alternative that matches the empty text whatever follows: "" or ".*".
 bool MatchesEmpty(const Seq& seq) {
     for (const Item& it : seq)
@@ -382,11 +403,16 @@ bool IsDotRun(const Item& it) {
            (*run)[1].kind == Item::Kind::Literal && (*run)[1].c == '.';
 }
 
-Chunk ReadChunk(const Seq& seq, size_t& i) {
+// The chunk items from i on; with allowOptional, one optional literal among
+// them (a second one ends the chunk, and the pattern is then not simple).
+Chunk ReadChunk(const Seq& seq, size_t& i, bool allowOptional = false) {
     Chunk c;
-    for (; i < seq.size() && IsChunkItem(seq[i]); ++i) {
-        if (seq[i].kind == Item::Kind::Any) c.PushAny();
-        else c.PushLiteral(seq[i].c);
+    for (; i < seq.size(); ++i) {
+        const Item& it = seq[i];
+        if (it.kind == Item::Kind::Any) c.PushAny();
+        else if (it.kind == Item::Kind::Literal) c.PushLiteral(it.c);
+        else if (it.kind == Item::Kind::OptionalLiteral && allowOptional && !c.HasOptional()) c.PushOptional(it.c);
+        else break;
     }
     c.Finish();
     return c;
@@ -399,7 +425,7 @@ std::optional<Glob> BuildGlob(const Seq& seq) {
     if (i < n && seq[i].kind == Item::Kind::Begin) {
         g.anchoredStart = true;
         ++i;
-        g.head = ReadChunk(seq, i);
+        g.head = ReadChunk(seq, i, true);
         if (i < n && IsDotRun(seq[i])) {
             g.dotRun = true;
             ++i;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,37 +29,52 @@ struct TokenRun {
 };
 
 // A fixed-length run of pattern characters, each a literal byte or "." (any
-// byte but a line terminator).
+// byte but a line terminator). One literal may be optional ("s?" in
+// "^https?://"): the chunk then also matches without it, one byte shorter.
 class Chunk {
 public:
     Chunk() = default;
     void PushLiteral(char c);
+    void PushOptional(char c);  // at most one per chunk
     void PushAny();
-    size_t size() const { return text_.size(); }
+    size_t size() const { return text_.size(); }  // with the optional byte
     bool empty() const { return text_.empty(); }
-    // The longest run of literal bytes in the chunk (what a match must contain).
+    bool HasOptional() const { return optionalAt_ != kNoOptional; }
+    // The longest run of literal bytes that every match contains.
     std::string_view LongestLiteral() const;
     bool MatchesAt(std::string_view text, size_t pos) const;
-    // Leftmost position >= from where the chunk matches, or npos.
+    // The chunk without its optional byte, at pos (false when it has none).
+    bool MatchesShortAt(std::string_view text, size_t pos) const;
+    // Leftmost position >= from where the chunk matches, or npos. Not for
+    // a chunk with an optional byte.
     size_t Find(std::string_view text, size_t from) const;
     void Finish();  // computes the search anchor once the chunk is complete
     // The chunk's literal token runs; leftEdge/rightEdge say whether the
     // chunk's own ends are bounded (see TokenRun).
     void AppendTokenRuns(bool leftEdge, bool rightEdge, std::vector<TokenRun>& out) const;
-    // Whether the chunk's first / last character is a literal separator.
-    bool StartsWithSeparator() const { return !text_.empty() && !any_[0] && !IsTokenChar(text_[0]); }
-    bool EndsWithSeparator() const { return !text_.empty() && !any_.back() && !IsTokenChar(text_.back()); }
+    // Whether the chunk's first / last character is a literal separator in
+    // every match.
+    bool StartsWithSeparator() const { return SeparatorAt(0) && (optionalAt_ != 0 || SeparatorAt(1)); }
+    bool EndsWithSeparator() const {
+        return SeparatorAt(text_.size() - 1) && (optionalAt_ + 1 != text_.size() || SeparatorAt(text_.size() - 2));
+    }
 
 private:
+    static constexpr uint32_t kNoOptional = UINT32_MAX;
+    bool Fixed(size_t i) const { return !any_[i] && i != optionalAt_; }  // a literal every match holds here
+    bool SeparatorAt(size_t i) const { return i < text_.size() && !any_[i] && !IsTokenChar(text_[i]); }
+
     std::string text_;
     std::vector<bool> any_;
-    size_t anchorOffset_ = 0;  // the longest literal run, searched for first
-    size_t anchorLength_ = 0;
+    uint32_t anchorOffset_ = 0;  // the longest literal run, searched for first
+    uint32_t anchorLength_ = 0;
+    uint32_t optionalAt_ = kNoOptional;
 };
 
 // The shapes the rule conversion produces, matched without std::regex:
 //   [^] head [(.*?\.|) after-dotrun] (.* chunk)* [.*(word|word...)] [$]
-// where a chunk is literal bytes and "." and an unanchored pattern floats.
+// where a chunk is literal bytes and "." and an unanchored pattern floats;
+// the head alone may hold one optional literal.
 // One Glob is one alternative; a pattern may be an alternation of Globs.
 struct Glob {
     bool anchoredStart = false;
@@ -76,6 +92,10 @@ struct Glob {
     std::string RequiredLiteral() const;
     // Every token run that any match contains, with its bounds.
     std::vector<TokenRun> TokenRuns() const;
+
+private:
+    // The part after the head, which matched text up to base.
+    bool SearchAfterHead(std::string_view text, size_t base) const;
 };
 
 // A pattern that Glob matching decides exactly as std::regex (ECMAScript) does.

@@ -87,7 +87,9 @@ std::optional<ConvertedRule> ConvertLine(std::string text) {
         endAnchor = true;
     }
     if (!ReplaceAll(text, "|", "\\|")) return std::nullopt;
-    if (StartsWith(text, "!!")) text.replace(0, 2, "^http://(.*?\\.|)");
+    // "||" is the start of a domain name under any scheme the proxy sees
+    // (tunnels are checked as "https://host/").
+    if (StartsWith(text, "!!")) text.replace(0, 2, kDomainAnchor);
 
     if (!ApplyOptions(rule, text, endAnchor)) return std::nullopt;
     if (!text.empty() && text.back() == '^') text.pop_back();

@@ -16,6 +16,10 @@ inline constexpr int kMaxReplacements = 3000;
 // (kMaxReplacements+1)th occurrence turns up.
 bool ReplaceAll(std::string& text, std::string_view from, std::string_view to);
 
+// What "||" becomes: "http://" or "https://", then the start of the host or
+// any run of characters ending in a dot (the domain and its subdomains).
+inline constexpr std::string_view kDomainAnchor = "^https?://(.*?\\.|)";
+
 // Removes every carriage return, line feed, tab and space.
 void RemoveBlanks(std::string& text);
 

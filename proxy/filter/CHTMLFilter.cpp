@@ -12,13 +12,30 @@ namespace {
 constexpr std::wstring_view kAnchorOpen = L"<a ";
 constexpr std::wstring_view kAnchorClose = L"/a>";
 
+// Steps over one character of wide text, which is two wchar_t where wchar_t
+// is UTF-16 and the character lies beyond U+FFFF (a surrogate pair): the
+// character after a position, and the one before it.
+bool IsPair(std::wstring_view text, size_t high) {
+    return high + 1 < text.size() && text[high] >= 0xD800 && text[high] <= 0xDBFF && text[high + 1] >= 0xDC00 &&
+           text[high + 1] <= 0xDFFF;
+}
+size_t UnitsAt(std::wstring_view text, size_t at) {
+    if constexpr (sizeof(wchar_t) == 2) return IsPair(text, at) ? 2 : 1;
+    return 1;
+}
+size_t UnitsBefore(std::wstring_view text, size_t end) {
+    if constexpr (sizeof(wchar_t) == 2) return end >= 2 && IsPair(text, end - 2) ? 2 : 1;
+    return 1;
+}
+
 // The value after `name` (past the equals sign and one quote character) up to
 // the next double quote; false when the closing quote is missing.
 bool AttributeValue(std::wstring_view tag, std::wstring_view name, std::wstring& out) {
     size_t at = tag.find(name);
     if (at == std::wstring_view::npos) return false;
-    size_t start = at + name.size() + 1;
-    if (start > tag.size()) return false;
+    size_t quote = at + name.size();
+    if (quote >= tag.size()) return false;
+    size_t start = quote + UnitsAt(tag, quote);
     size_t end = tag.find(L'"', start);
     if (end == std::wstring_view::npos) return false;
     out.append(tag.substr(start, end - start));
@@ -65,7 +82,8 @@ std::wstring AnchorText(std::wstring_view anchor) {
     if (gt == std::wstring_view::npos) return result;
     size_t close = anchor.find(kAnchorClose, gt);
     if (close == std::wstring_view::npos || close <= gt + 1) return result;
-    std::wstring_view inner = anchor.substr(gt + 1, close - gt - 2);
+    // Up to the character before "/a>" (the "<" of the closing tag).
+    std::wstring_view inner = anchor.substr(gt + 1, close - UnitsBefore(anchor, close) - (gt + 1));
 
     size_t img = inner.find(L"<img ");
     if (img != std::wstring_view::npos) {

@@ -10,7 +10,7 @@ constexpr int kRelayStep = 8192;
 
 // A blocking send may still take only part of the bytes (a signal, a full
 // buffer): keep sending, so nothing of the response is lost.
-bool SendAll(int socket, const char* data, size_t length) {
+bool SendAll(platform::Socket socket, const char* data, size_t length) {
     while (length > 0) {
         int step = length > INT_MAX ? INT_MAX : static_cast<int>(length);
         int n = platform::SendSome(socket, data, step).rc;
@@ -28,7 +28,8 @@ int32_t ExpectedResponseTotal(int32_t headerLength, int32_t contentLength) {
     return total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
 }
 
-BodyRelay::BodyRelay(int32_t expectedTotal, int upstreamSocket, int browserSocket, std::string buffer)
+BodyRelay::BodyRelay(int32_t expectedTotal, platform::Socket upstreamSocket, platform::Socket browserSocket,
+                     std::string buffer)
     : expectedTotal(expectedTotal),
       upstreamSocket(upstreamSocket),
       browserSocket(browserSocket),

@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <string>
 
+#include <platform/SocketHandle.h>
+
 // The rest of one response after its header phase: read whole into memory
 // (pages that are inspected) or streamed to the browser (everything else).
 class BodyRelay {
 public:
     // expectedTotal: header block plus announced body, or -1 when the length
     // is unknown (the response ends when the server closes).
-    BodyRelay(int32_t expectedTotal, int upstreamSocket, int browserSocket, std::string buffer);
+    BodyRelay(int32_t expectedTotal, platform::Socket upstreamSocket, platform::Socket browserSocket,
+              std::string buffer);
 
     // Receives until the expected total is reached or the server stops sending.
     void ReceiveRest();
@@ -17,8 +20,8 @@ public:
     void ForwardRest();
 
     int32_t expectedTotal;
-    int upstreamSocket;
-    int browserSocket;  // -1 when the relay only receives
+    platform::Socket upstreamSocket;
+    platform::Socket browserSocket;  // kInvalidSocket when the relay only receives
     std::string buffer;
 };
 

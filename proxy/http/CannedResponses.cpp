@@ -33,7 +33,7 @@ std::string NotFoundPage() {
 
 }  // namespace
 
-void CLocalProxy::SendPage(int socket, const char* headerFormat, const std::string& body) {
+void CLocalProxy::SendPage(platform::Socket socket, const char* headerFormat, const std::string& body) {
     char header[2048];
     int n = std::snprintf(header, sizeof header, headerFormat, static_cast<int>(body.size()));
     if (n < 0) return;
@@ -41,17 +41,17 @@ void CLocalProxy::SendPage(int socket, const char* headerFormat, const std::stri
     SendWhole(socket, body);
 }
 
-void CLocalProxy::SendNotFoundPage(int socket) {
+void CLocalProxy::SendNotFoundPage(platform::Socket socket) {
     SendPage(socket, "HTTP/1.1 404 not found\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: %d\r\n\r\n",
              NotFoundPage());
 }
 
-void CLocalProxy::SendFilePage(int socket, const char* path) {
+void CLocalProxy::SendFilePage(platform::Socket socket, const char* path) {
     SendPage(socket, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: %d\r\n\r\n",
              ReadWholeFile(path));
 }
 
-int CLocalProxy::SendWhole(int socket, const std::string& bytes) {
+int CLocalProxy::SendWhole(platform::Socket socket, const std::string& bytes) {
     if (bytes.size() > static_cast<size_t>(INT_MAX)) return -1;
     return Send(socket, bytes.data(), static_cast<int>(bytes.size()));
 }

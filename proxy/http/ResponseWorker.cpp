@@ -22,7 +22,7 @@ constexpr int kHeaderStep = 1024;
 // Receives until the header block is complete (or the server stops). A blank
 // line split between two receives is found at once: the search starts three
 // bytes before the new block, inside what was received.
-void ReadHeaderPhase(int upstream, std::string& response, ResponseInfo& info) {
+void ReadHeaderPhase(platform::Socket upstream, std::string& response, ResponseInfo& info) {
     char chunk[kHeaderStep];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
@@ -37,7 +37,7 @@ void ReadHeaderPhase(int upstream, std::string& response, ResponseInfo& info) {
     }
 }
 
-void SendEmptyImage(CLocalProxy& owner, int client) {
+void SendEmptyImage(CLocalProxy& owner, platform::Socket client) {
     owner.Send(client, kEmptyImageResponse, static_cast<int>(sizeof kEmptyImageResponse - 1));
 }
 
@@ -46,8 +46,8 @@ void SendEmptyImage(CLocalProxy& owner, int client) {
 int ResponseWorker(ConnectionRecord* record) {
     if (!record) return -1;
     CLocalProxy& owner = *record->owner;
-    const int upstream = record->upstreamSocket.load();
-    const int client = record->clientSocket.load();
+    const platform::Socket upstream = record->upstreamSocket.load();
+    const platform::Socket client = record->clientSocket.load();
     const ProxyData& config = ProxyConfig().Config();
 
     std::string response;
@@ -56,7 +56,7 @@ int ResponseWorker(ConnectionRecord* record) {
     const int32_t expectedTotal = ExpectedResponseTotal(info.headerLength, info.contentLength);
 
     if (info.isHtml) {
-        BodyRelay relay(expectedTotal, upstream, -1, response);
+        BodyRelay relay(expectedTotal, upstream, platform::kInvalidSocket, response);
         relay.ReceiveRest();
         if (!record->domain.white) owner.FilterResponseBody(relay.buffer, info, *record);
         if (record->domain.blockPage) {

@@ -45,8 +45,8 @@ void CLocalProxy::AcceptLoop() {
     }
 }
 
-bool CLocalProxy::Connect(int& socket, const char* host, uint16_t port) {
-    return ConnectUpstream(hostCache, dialer, socket, host, port);
+bool CLocalProxy::Connect(platform::Socket& socket, const char* host, uint16_t port) {
+    return ConnectUpstream(hostCache, dialer, socket, host, port, ProxyConfig().Config().safeSearch.load() != 0);
 }
 
 void CLocalProxy::Stop() {

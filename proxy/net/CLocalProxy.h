@@ -30,8 +30,9 @@ public:
     virtual void Stop();
 
     // After the user's lists or the ad-block switch changed: the ad-block rules
-    // are loaded or cleared as the switch says, and the user domain lists are
-    // read again. Safe while workers classify requests.
+    // are loaded (a changed list rebuilt, an unchanged one kept) or cleared as
+    // the switch says, and the user domain lists are read again. Safe while
+    // workers classify requests.
     void ReloadUserFilters();
 
     // True when the request of the record is to be blocked; fills the
@@ -40,13 +41,14 @@ public:
     // Decodes, filters and measures one whole HTML response in place.
     void FilterResponseBody(std::string& text, ResponseInfo& info, ConnectionRecord& record);
     // The canned answers: each sends one complete response.
-    void SendNotFoundPage(int socket);
-    void SendFilePage(int socket, const char* path);
+    void SendNotFoundPage(platform::Socket socket);
+    void SendFilePage(platform::Socket socket, const char* path);
     // Sends every byte; the length, or the failing send's result.
-    int SendWhole(int socket, const std::string& bytes);
+    int SendWhole(platform::Socket socket, const std::string& bytes);
 
-    // Upstream connections go through the host cache (ConnectUpstream).
-    bool Connect(int& socket, const char* host, uint16_t port) override;
+    // Upstream connections go through the host cache (ConnectUpstream), and
+    // search engines through their SafeSearch addresses while safeSearch is on.
+    bool Connect(platform::Socket& socket, const char* host, uint16_t port) override;
 
     // Upstream connects in progress; Stop ends them and refuses new ones.
     PendingConnects pendingConnects;
@@ -68,5 +70,5 @@ public:
     std::unique_ptr<CAdFilter> adFilter;
 
 private:
-    void SendPage(int socket, const char* headerFormat, const std::string& body);
+    void SendPage(platform::Socket socket, const char* headerFormat, const std::string& body);
 };

@@ -9,8 +9,8 @@ int CSocketBase::Listen() {
     std::lock_guard<std::mutex> g(listenLock_);
     if (closedForGood_) return 0;
     auto created = platform::CreateTcpSocket();
-    if (created.rc < 0) return 0;
-    int s = created.rc;
+    if (created.rc == platform::kInvalidSocket) return 0;
+    platform::Socket s = created.rc;
     if (platform::BindIPv4(s, listenAddress, port).rc != 0 || platform::ListenOn(s, platform::kMaxBacklog).rc != 0) {
         platform::ShutdownSocket(s);
         platform::CloseSocket(s);
@@ -21,12 +21,11 @@ int CSocketBase::Listen() {
     return 1;
 }
 
-int CSocketBase::Accept(int& socket) {
+platform::Socket CSocketBase::Accept(platform::Socket& socket) {
     socket = platform::kInvalidSocket;
-    int s = listenSocket.load();
+    platform::Socket s = listenSocket.load();
     if (s == platform::kInvalidSocket) return socket;
     socket = platform::AcceptOn(s).rc;
-    if (socket < 0) socket = platform::kInvalidSocket;
     return socket;
 }
 
@@ -39,9 +38,11 @@ platform::Socket CSocketBase::AcceptFrom(platform::Socket& socket, uint32_t& pee
     return socket;
 }
 
-int CSocketBase::Recv(int socket, char* buffer, int length) { return platform::RecvSome(socket, buffer, length).rc; }
+int CSocketBase::Recv(platform::Socket socket, char* buffer, int length) {
+    return platform::RecvSome(socket, buffer, length).rc;
+}
 
-int CSocketBase::Send(int socket, const char* data, int length) {
+int CSocketBase::Send(platform::Socket socket, const char* data, int length) {
     int sent = 0;
     while (sent < length) {
         int n = platform::SendSome(socket, data + sent, length - sent).rc;
@@ -51,12 +52,12 @@ int CSocketBase::Send(int socket, const char* data, int length) {
     return sent;
 }
 
-bool CSocketBase::Connect(int& socket, const char* host, uint16_t port) {
+bool CSocketBase::Connect(platform::Socket& socket, const char* host, uint16_t port) {
     std::vector<uint32_t> addresses = platform::ResolveIPv4(host ? host : "");
     if (addresses.empty()) return false;
     for (uint32_t address : addresses) {
         auto created = platform::CreateTcpSocket();
-        if (created.rc < 0) continue;
+        if (created.rc == platform::kInvalidSocket) continue;
         socket = created.rc;
         if (platform::ConnectIPv4(socket, address, port).rc == 0) return true;
         platform::CloseSocket(socket);
@@ -68,7 +69,7 @@ bool CSocketBase::Connect(int& socket, const char* host, uint16_t port) {
 void CSocketBase::CloseListenSocket() {
     std::lock_guard<std::mutex> g(listenLock_);
     closedForGood_ = true;
-    int s = listenSocket.exchange(platform::kInvalidSocket);
+    platform::Socket s = listenSocket.exchange(platform::kInvalidSocket);
     if (s == platform::kInvalidSocket) return;
     platform::ShutdownSocket(s);
     platform::CloseSocket(s);

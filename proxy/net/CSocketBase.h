@@ -20,16 +20,16 @@ public:
 
     // 1 when the socket listens, 0 on failure (the object then holds no socket).
     virtual int Listen();
-    // The accepted socket, or -1; also stored in the caller's int.
-    virtual int Accept(int& socket);
+    // The accepted socket, or kInvalidSocket; also stored in the caller's socket.
+    virtual platform::Socket Accept(platform::Socket& socket);
     // The same, also telling the peer's IPv4 address (network byte order).
     platform::Socket AcceptFrom(platform::Socket& socket, uint32_t& peerAddress);
     // One receive: bytes, 0 when the peer closed, -1 on error.
-    virtual int Recv(int socket, char* buffer, int length);
+    virtual int Recv(platform::Socket socket, char* buffer, int length);
     // Sends the whole buffer: the length, or the failing send's result (<= 0).
-    virtual int Send(int socket, const char* data, int length);
-    // A socket connected to host:port in the caller's int; false when none.
-    virtual bool Connect(int& socket, const char* host, uint16_t port);
+    virtual int Send(platform::Socket socket, const char* data, int length);
+    // A socket connected to host:port in the caller's socket; false when none.
+    virtual bool Connect(platform::Socket& socket, const char* host, uint16_t port);
 
     // Shuts the listening socket down and closes it; a blocked Accept fails.
     // Closed for good: a Listen that comes later (a stop that overtook the
@@ -41,7 +41,7 @@ public:
 protected:
     const uint16_t port;
     // Read by the serving loop, cleared by the stop path on another thread.
-    std::atomic<int> listenSocket{platform::kInvalidSocket};
+    std::atomic<platform::Socket> listenSocket{platform::kInvalidSocket};
     const std::string listenAddress;
 
 private:

@@ -17,15 +17,15 @@ struct ConnectionRecord {
     DomainStruct domain{};  // the request's host, domains, URL and verdict flags
     // Sockets may be shut down by the stop path while the worker uses them;
     // whoever takes the value out with CloseSocket closes it, exactly once.
-    std::atomic<int> clientSocket{platform::kInvalidSocket};
-    std::atomic<int> upstreamSocket{platform::kInvalidSocket};
+    std::atomic<platform::Socket> clientSocket{platform::kInvalidSocket};
+    std::atomic<platform::Socket> upstreamSocket{platform::kInvalidSocket};
     std::unique_ptr<RequestInfo> request;
     CLocalProxy* owner = nullptr;  // the listener that accepted the connection
     uint32_t peerAddress = 0;      // the browser's IPv4 address, network byte order (0: unknown)
     std::thread workerThread;      // not joinable when no worker runs it
 
-    // Shutdown and close of one of the two sockets, once; -1 afterwards.
-    static void CloseSocket(std::atomic<int>& socket);
+    // Shutdown and close of one of the two sockets, once; kInvalidSocket afterwards.
+    static void CloseSocket(std::atomic<platform::Socket>& socket);
     // Shutdown only: wakes every blocked receive or send on it, keeps the number.
-    static void ShutdownSocket(const std::atomic<int>& socket);
+    static void ShutdownSocket(const std::atomic<platform::Socket>& socket);
 };

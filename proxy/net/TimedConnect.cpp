@@ -3,14 +3,14 @@
 #include <platform/Socket.h>
 #include <platform/Tick.h>
 
-bool PendingConnects::Begin(int socket) {
+bool PendingConnects::Begin(platform::Socket socket) {
     std::lock_guard<std::mutex> g(lock_);
     if (aborted_) return false;
     sockets_.insert(socket);
     return true;
 }
 
-void PendingConnects::End(int socket) {
+void PendingConnects::End(platform::Socket socket) {
     std::lock_guard<std::mutex> g(lock_);
     sockets_.erase(socket);
 }
@@ -19,7 +19,7 @@ void PendingConnects::AbortAll() {
     std::lock_guard<std::mutex> g(lock_);
     aborted_ = true;
     // Under the lock: End cannot run, so none of these has been closed yet.
-    for (int s : sockets_) platform::ShutdownSocket(s);
+    for (platform::Socket s : sockets_) platform::ShutdownSocket(s);
 }
 
 bool PendingConnects::Aborted() const {
@@ -27,12 +27,9 @@ bool PendingConnects::Aborted() const {
     return aborted_;
 }
 
-int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, int& socket, PendingConnects* pending) {
+int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket, PendingConnects* pending) {
     socket = platform::CreateTcpSocket().rc;
-    if (socket < 0) {
-        socket = platform::kInvalidSocket;
-        return kConnectFailedMs;
-    }
+    if (socket == platform::kInvalidSocket) return kConnectFailedMs;
     if (pending && !pending->Begin(socket)) return kConnectFailedMs;
     uint64_t before = platform::TickCount();
     bool connected = platform::ConnectIPv4(socket, addressNetworkOrder, port).rc == 0;

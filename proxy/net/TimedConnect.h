@@ -4,6 +4,8 @@
 #include <mutex>
 #include <set>
 
+#include <platform/SocketHandle.h>
+
 // What a failed connect counts as, in milliseconds.
 constexpr int kConnectFailedMs = 9999999;
 
@@ -15,21 +17,22 @@ constexpr int kConnectFailedMs = 9999999;
 class PendingConnects {
 public:
     // False once aborted: the connect must not be tried.
-    bool Begin(int socket);
-    void End(int socket);
+    bool Begin(platform::Socket socket);
+    void End(platform::Socket socket);
     // Fails every connect in progress and every later one.
     void AbortAll();
     bool Aborted() const;
 
 private:
     mutable std::mutex lock_;
-    std::set<int> sockets_;
+    std::set<platform::Socket> sockets_;
     bool aborted_ = false;
 };
 
 // Creates a TCP socket into `socket` and connects it, blocking, to the IPv4
 // address (network byte order) and port. Returns the milliseconds the connect
-// took, or kConnectFailedMs; on failure the socket (or -1 when none could be
-// created) is left in `socket` for the caller to close. With `pending`, the
-// connect can be ended by its AbortAll.
-int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, int& socket, PendingConnects* pending = nullptr);
+// took, or kConnectFailedMs; on failure the socket (or kInvalidSocket when
+// none could be created) is left in `socket` for the caller to close. With
+// `pending`, the connect can be ended by its AbortAll.
+int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket,
+                 PendingConnects* pending = nullptr);

@@ -49,6 +49,8 @@ bool CLocalProxy::ClassifyRequest(ConnectionRecord& record) {
             return true;
     }
     if (!config.adBlock.load()) return blocked;
-    if (adFilter->CheckUrl(request.url, domain.host) == 0) return true;
-    return blocked;
+    // A tunnel's target is only "host:port", which no domain rule matches.
+    const bool adBlocked = isConnect ? adFilter->CheckUrl(TunnelCheckUrl(request.host), domain.host) == 0
+                                     : adFilter->CheckUrl(request.url, domain.host) == 0;
+    return adBlocked || blocked;
 }

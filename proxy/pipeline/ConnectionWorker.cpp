@@ -28,7 +28,7 @@ enum class HeaderRead { Complete, Reload, Closed };
 // text), and only from this machine: from another peer (the proxy listening
 // on 0.0.0.0) it is the start of an ordinary request, so the network cannot
 // keep the proxy reloading.
-HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, bool reloadAllowed, std::string& text) {
+HeaderRead ReadRequestHeader(CLocalProxy& owner, platform::Socket client, bool reloadAllowed, std::string& text) {
     char chunk[kReceiveStep];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
@@ -45,7 +45,7 @@ HeaderRead ReadRequestHeader(CLocalProxy& owner, int client, bool reloadAllowed,
 }
 
 void AnswerBlocked(CLocalProxy& owner, ConnectionRecord& record) {
-    int client = record.clientSocket.load();
+    platform::Socket client = record.clientSocket.load();
     if (record.domain.emptyImage)
         owner.Send(client, kEmptyImageResponse, static_cast<int>(std::strlen(kEmptyImageResponse)));
     else if (record.domain.blockPage && ProxyConfig().Config().addressFilterPage.load())
@@ -117,7 +117,7 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
         AnswerBlocked(owner, record);
         return;
     }
-    int upstream = platform::kInvalidSocket;
+    platform::Socket upstream = platform::kInvalidSocket;
     bool resolved = owner.Connect(upstream, record.request->host.c_str(), static_cast<uint16_t>(record.request->port));
     record.upstreamSocket = upstream;  // a fallback kept on failure is closed with the record
     // A stop that came while connecting has shut down only the sockets it

@@ -2,11 +2,27 @@
 #include <platform/ProgramPath.h>
 #include <platform/Service.h>
 
-#include <strings.h>
+#include <cstddef>
 
 #include "service/ServiceHost.h"
 
 const char* const kServiceName = "Proxy";
+
+namespace {
+
+// The whole command line against a switch, ASCII letters in any case.
+bool IsSwitch(const std::string& commandLine, const char* name) {
+    size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        if (i >= commandLine.size()) return false;
+        char a = commandLine[i], b = name[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return i == commandLine.size();
+}
+
+}  // namespace
 
 int InstallService() {
     if (auto manager = platform::OpenServiceManager()) {
@@ -49,11 +65,11 @@ int UninstallService() {
 }
 
 int ProxyEntry(const std::string& commandLine) {
-    if (strcasecmp(commandLine.c_str(), "-install") == 0) {
+    if (IsSwitch(commandLine, "-install")) {
         InstallService();
         return 0;
     }
-    if (strcasecmp(commandLine.c_str(), "-uninstall") == 0) {
+    if (IsSwitch(commandLine, "-uninstall")) {
         UninstallService();
         return 0;
     }

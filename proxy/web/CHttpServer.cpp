@@ -77,7 +77,7 @@ void CHttpServer::ServeRequests() {
         serving_ = true;
     }
     while (IsListening()) {
-        int client;
+        platform::Socket client;
         if (Accept(client) == platform::kInvalidSocket) {
             // Out of descriptors or an aborted handshake: try again without
             // spinning; a closed listening socket ends the loop.
@@ -105,7 +105,7 @@ void CHttpServer::Stop() {
     std::unique_lock<std::mutex> lk(requestsLock_);
     stopping_ = true;
     // A request still waiting for its browser's bytes wakes with an error.
-    for (int s : inFlight_) platform::ShutdownSocket(s);
+    for (platform::Socket s : inFlight_) platform::ShutdownSocket(s);
     requestsDone_.wait(lk, [this] { return running_ == 0 && !serving_; });
 }
 
@@ -114,7 +114,7 @@ size_t CHttpServer::RunningRequests() const {
     return running_;
 }
 
-bool CHttpServer::BeginRequest(int socket) {
+bool CHttpServer::BeginRequest(platform::Socket socket) {
     std::lock_guard<std::mutex> g(requestsLock_);
     if (stopping_) return false;
     inFlight_.insert(socket);
@@ -122,7 +122,7 @@ bool CHttpServer::BeginRequest(int socket) {
     return true;
 }
 
-void CHttpServer::EndRequest(int socket) {
+void CHttpServer::EndRequest(platform::Socket socket) {
     // Closed under the lock, so Stop never shuts down a number the system
     // has already handed to another connection. The notify happens under the
     // lock too: the waiting Stop cannot return (and the server cannot go)
@@ -136,7 +136,7 @@ void CHttpServer::EndRequest(int socket) {
 
 void CHttpServer::HandleRequest(std::unique_ptr<RequestRecord> record) {
     CHttpServer* server = record->server;
-    int socket = record->socket;
+    platform::Socket socket = record->socket;
     record.reset();
     server->Serve(socket);
     server->EndRequest(socket);
@@ -287,7 +287,7 @@ std::string CHttpServer::ReadWholeFile(const std::string& fileName) {
     return bytes;
 }
 
-void CHttpServer::SendNotFound(int socket) { Send(socket, kNotFound, static_cast<int>(sizeof kNotFound - 1)); }
+void CHttpServer::SendNotFound(platform::Socket socket) { Send(socket, kNotFound, static_cast<int>(sizeof kNotFound - 1)); }
 
 std::string CHttpServer::FormatHeader(int bodyLength, const char* contentType) {
     char header[256];
@@ -307,7 +307,7 @@ std::string CHttpServer::FormatConfirmationHeader(int bodyLength) {
     return std::string(header, static_cast<size_t>(n));
 }
 
-void CHttpServer::SendHeader(int socket, int bodyLength, const char* contentType) {
+void CHttpServer::SendHeader(platform::Socket socket, int bodyLength, const char* contentType) {
     std::string header = FormatHeader(bodyLength, contentType);
     if (header.empty()) return;
     platform::SendSome(socket, header.data(), static_cast<int>(header.size()));  // one plain send; a failure shows in the body's send

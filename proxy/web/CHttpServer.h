@@ -92,8 +92,8 @@ public:
 
     std::string ReadFileCached(const std::string& fileName, bool useCache);
     static std::string ReadWholeFile(const std::string& fileName);
-    void SendNotFound(int socket);
-    void SendHeader(int socket, int bodyLength, const char* contentType);
+    void SendNotFound(platform::Socket socket);
+    void SendHeader(platform::Socket socket, int bodyLength, const char* contentType);
 
     size_t CachedFileCount() const { return files.size(); }
     size_t RunningRequests() const;
@@ -109,7 +109,7 @@ public:
 
 private:
     struct RequestRecord {
-        int socket;
+        platform::Socket socket;
         CHttpServer* server;
     };
     static void HandleRequest(std::unique_ptr<RequestRecord> record);
@@ -122,8 +122,8 @@ private:
     // A file of the page folder, typed by the suffix.
     Reply AnswerFile(const std::string& path, const std::string& suffix);
     // Bookkeeping of request threads, under requestsLock_.
-    bool BeginRequest(int socket);  // false once stopping
-    void EndRequest(int socket);    // closes the socket; a request thread's last touch of this object
+    bool BeginRequest(platform::Socket socket);  // false once stopping
+    void EndRequest(platform::Socket socket);    // closes the socket; a request thread's last touch of this object
 
     const std::string root;
     FileCache files;
@@ -134,7 +134,7 @@ private:
 
     mutable std::mutex requestsLock_;
     std::condition_variable requestsDone_;
-    std::set<int> inFlight_;    // sockets of running requests, shut down by Stop
+    std::set<platform::Socket> inFlight_;  // sockets of running requests, shut down by Stop
     size_t running_ = 0;        // request threads started and not yet ended
     bool serving_ = false;      // ServeRequests is running
     bool stopping_ = false;

@@ -1,5 +1,7 @@
 #include "sievekit/CMyList.h"
 
+#include <functional>
+
 #include "sievekit/CUtility.h"
 #include "TextFile.h"
 
@@ -12,14 +14,19 @@ CMyList::~CMyList() = default;
 
 bool CMyList::ReloadData() {
     std::lock_guard<std::mutex> change(changeLock_);
-    auto entries = std::make_shared<Entries>();
     std::string bytes;
     bool ok = sievekit::ReadTextFile(fileName_, bytes);
+    // The same bytes as the entries were read from: they stand as they are
+    // (a list of 50,000 lines costs far more to split and sort than to read).
+    const FileDigest digest{bytes.size(), std::hash<std::string>{}(bytes)};
+    if (ok && readFrom_ == digest) return true;
+    auto entries = std::make_shared<Entries>();
     if (ok) {
         for (const auto& line : sievekit::SplitLines(bytes))
             if (!line.empty()) entries->insert(sievekit::Utf8ToWide(line));
     }
     Publish(std::move(entries));
+    readFrom_ = ok ? std::optional<FileDigest>(digest) : std::nullopt;
     return ok;
 }
 
@@ -71,6 +78,7 @@ bool CMyList::AddEntry(const std::wstring& entry) {
     auto next = std::make_shared<Entries>(*current);
     next->insert(entry);
     Publish(std::move(next));
+    readFrom_.reset();  // the entries are no longer the file's: the next reload reads it
     return true;
 }
 

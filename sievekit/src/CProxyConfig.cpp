@@ -1,11 +1,12 @@
 #include "sievekit/CProxyConfig.h"
 
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <vector>
 
+#include "LeftoverFiles.h"
 #include "TextFile.h"
 
 namespace {
@@ -26,6 +27,7 @@ const IntKey kIntKeys[] = {
     {"whiteListOnly", &ProxyData::whiteListOnly},
     {"wordListMode", &ProxyData::wordListMode},
     {"adBlock", &ProxyData::adBlock},
+    {"safeSearch", &ProxyData::safeSearch},
     {"blockUnlistedHttp", &ProxyData::blockUnlistedHttp},
     {"blockUnlistedHttps", &ProxyData::blockUnlistedHttps},
     {"intelligentMode", &ProxyData::intelligentMode},
@@ -55,11 +57,33 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool ParseLong(const std::string& text, long lo, long hi, long& out) {
+// A decimal number read exactly as glibc's strtol reads one in the C locale
+// (leading white space, an optional sign, the digits, and then nothing but
+// the end of the C string), kept only when it lies in [lo, hi]. Done in 64
+// bits on every system: Windows' long is 32 bits, and its strtol would clamp
+// a large value into range instead of letting it fall back to the default.
+bool ParseNumber(const std::string& text, int64_t lo, int64_t hi, int64_t& out) {
     if (text.empty()) return false;
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < lo || v > hi) return false;
+    const char* p = text.c_str();  // an embedded NUL ends the text, as for strtol
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // Without digits strtol reads nothing and points back at the start, so
+    // only a text that is empty as a C string passes (as 0).
+    if (*p < '0' || *p > '9') p = text.c_str();
+    // Magnitudes up to 2^63 are told apart; anything larger saturates, and
+    // lies outside every range asked for, as strtol's clamped result does.
+    constexpr uint64_t kCap = uint64_t{1} << 63;
+    uint64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const auto digit = static_cast<uint64_t>(*p - '0');
+        magnitude = magnitude <= (kCap - digit) / 10 ? magnitude * 10 + digit : kCap + 1;
+    }
+    if (*p != '\0') return false;
+    int64_t v;
+    if (negative) v = magnitude >= kCap ? INT64_MIN : -static_cast<int64_t>(magnitude);
+    else v = magnitude >= kCap ? INT64_MAX : static_cast<int64_t>(magnitude);
+    if (v < lo || v > hi) return false;
     out = v;
     return true;
 }
@@ -171,33 +195,36 @@ void CProxyConfig::LoadData() {
     auto keys = ReadSection(bytes, kSection);
     const ProxyData defaults;
     for (const auto& k : kIntKeys) {
-        long v;
+        int64_t v;
         auto it = keys.find(Lower(k.name));
-        bool ok = it != keys.end() && ParseLong(it->second, INT_MIN, INT_MAX, v);
+        bool ok = it != keys.end() && ParseNumber(it->second, INT32_MIN, INT32_MAX, v);
         (data_.*k.field).store(ok ? static_cast<int32_t>(v) : (defaults.*k.field).load());
     }
     for (const auto& k : kPortKeys) {
-        long v;
+        int64_t v;
         auto it = keys.find(Lower(k.name));
-        bool ok = it != keys.end() && ParseLong(it->second, 1, 65535, v);
+        bool ok = it != keys.end() && ParseNumber(it->second, 1, 65535, v);
         (data_.*k.field).store(ok ? static_cast<uint16_t>(v) : (defaults.*k.field).load());
     }
-    long v;
+    int64_t v;
     auto it = keys.find("intelligentvalue");
-    intelligentValue_ = it != keys.end() && ParseLong(it->second, 0, 100, v) ? static_cast<int>(v)
+    intelligentValue_ = it != keys.end() && ParseNumber(it->second, 0, 100, v) ? static_cast<int>(v)
                                                                              : kDefaultIntelligentValue;
     it = keys.find("listenaddress");
     listenAddress_ = it != keys.end() && IsIpv4Address(it->second) ? it->second : kDefaultListenAddress;
 
     // The statistics file is read once: later loads must not lose counts
-    // added since it was last written.
+    // added since it was last written. That first load is the start of the
+    // program's use of its data, the time to clear away what saves
+    // interrupted by a crash left behind.
     if (statsPath_.empty()) {
+        sievekit::RemoveLeftoverTemporaryFiles(std::filesystem::path(configPath_).parent_path().string());
         statsPath_ = AbsolutePath(kStatsFile);
         std::string stats;
         sievekit::ReadTextFile(statsPath_, stats);
         auto s = ReadSection(stats, "Stats");
         auto c = s.find("filtercount");
-        if (c != s.end() && ParseLong(c->second, 0, LONG_MAX, v)) filterCount_ += static_cast<unsigned>(v);
+        if (c != s.end() && ParseNumber(c->second, 0, INT64_MAX, v)) filterCount_ += static_cast<unsigned>(v);
     }
 }
 

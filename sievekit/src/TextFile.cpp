@@ -5,8 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <type_traits>
 
 namespace sievekit {
 
@@ -20,11 +19,9 @@ std::string PortablePath(const std::string& path) {
 }  // namespace
 
 bool ReadTextFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(PortablePath(path), std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    bytes = ss.str();
+    // Through the platform's read, which lets a save replace the file while
+    // it is being read (a plain stream would make that save fail on Windows).
+    if (!platform::ReadWholeFile(PortablePath(path), bytes)) return false;
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     return true;
 }
@@ -54,8 +51,40 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     return platform::ReplaceFileWith(target, tmp, bytes);
 }
 
+namespace {
+
+// One code point as wide text: itself where wchar_t holds 32 bits, a
+// surrogate pair beyond U+FFFF where it holds UTF-16 (Windows).
+inline wchar_t* PutCodePoint(wchar_t* o, char32_t cp) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            *o++ = static_cast<wchar_t>(0xD800 + (cp >> 10));
+            *o++ = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+            return o;
+        }
+    }
+    *o++ = static_cast<wchar_t>(cp);
+    return o;
+}
+
+// The code point that starts at t[i], and how many wchar_t it takes. A lone
+// surrogate or a value beyond U+10FFFF is returned as it is (the caller
+// writes U+FFFD for it); only UTF-16 joins a pair.
+inline char32_t TakeCodePoint(const wchar_t* t, size_t n, size_t& i) {
+    auto cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(t[i++]));
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i < n && t[i] >= 0xDC00 && t[i] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(t[i++]) - 0xDC00);
+    }
+    return cp;
+}
+
+}  // namespace
+
 std::wstring Utf8ToWide(const std::string& bytes) {
-    // Never more characters than bytes: written through a pointer, then cut.
+    // Never more wchar_t than bytes (a four-byte sequence gives at most two):
+    // written through a pointer, then cut.
     std::wstring out(bytes.size(), L'\0');
     wchar_t* o = out.data();
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -83,7 +112,7 @@ std::wstring Utf8ToWide(const std::string& bytes) {
             ++i;
             continue;
         }
-        *o++ = static_cast<wchar_t>(cp);
+        o = PutCodePoint(o, cp);
         i += static_cast<size_t>(len);
     }
     out.resize(static_cast<size_t>(o - out.data()));
@@ -91,19 +120,32 @@ std::wstring Utf8ToWide(const std::string& bytes) {
 }
 
 std::string WideToUtf8(const std::wstring& text) {
-    // Sized exactly first (a loop without branches), then written through a
-    // pointer, ASCII first. Invalid code points are written as U+FFFD.
+    // Sized exactly first, then written through a pointer, ASCII first.
+    // Invalid code points (lone surrogates, values beyond U+10FFFF) are
+    // written as U+FFFD.
     const size_t n = text.size();
     const wchar_t* t = text.data();
-    size_t bytes = n;
-    for (size_t i = 0; i < n; ++i) {
-        auto cp = static_cast<uint32_t>(t[i]);
-        bytes += static_cast<size_t>(cp >= 0x80) + (cp >= 0x800) + (cp >= 0x10000) - (cp > 0x10FFFF);
+    auto encodedSize = [](char32_t cp) -> size_t {
+        if (cp < 0x80) return 1;
+        if (cp < 0x800) return 2;
+        if (cp < 0x10000 || cp > 0x10FFFF) return 3;  // U+FFFD for the invalid ones
+        return 4;
+    };
+    size_t bytes = 0;
+    if constexpr (sizeof(wchar_t) == 2) {
+        for (size_t i = 0; i < n;) bytes += encodedSize(TakeCodePoint(t, n, i));
+    } else {
+        // One wchar_t per code point: a loop without branches.
+        bytes = n;
+        for (size_t i = 0; i < n; ++i) {
+            auto cp = static_cast<uint32_t>(t[i]);
+            bytes += static_cast<size_t>(cp >= 0x80) + (cp >= 0x800) + (cp >= 0x10000) - (cp > 0x10FFFF);
+        }
     }
     std::string out(bytes, '\0');
     char* o = out.data();
-    for (size_t i = 0; i < n; ++i) {
-        auto cp = static_cast<uint32_t>(t[i]);
+    for (size_t i = 0; i < n;) {
+        char32_t cp = TakeCodePoint(t, n, i);
         if (cp < 0x80) {
             *o++ = static_cast<char>(cp);
             continue;

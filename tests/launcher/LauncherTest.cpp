@@ -1,46 +1,40 @@
-// The Launcher's logic with fake programs: a fake main program that notes each
-// start, a fake exemption tool that notes each call, a registry folder of the
-// test's own, and short waits.
+// The Launcher's logic with fake programs: a fake main program and a fake
+// exemption tool (copies of the test program of support/FakeProgram.h, which
+// report each start and end when told), registry keys of the test's own, and
+// short waits.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "FakeProgram.h"
 #include "core/Launcher.h"
+#include "platform/File.h"
 #include "platform/NamedMutex.h"
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
+#include "support/FakeProgram.h"
 #include "support/LoopbackClient.h"
+#include "support/RuntimeFolder.h"
 #include "support/TempFolder.h"
+#include "support/TestKeys.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using platform::kNoProcess;
 using platform::ProcessId;
+using testsupport::FakePrograms;
 
 bool WaitUntil(const std::function<bool()>& condition) { return testsupport::WaitFor(condition, 10000); }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+std::string UniqueName(const std::string& prefix, const std::string& suffix = ".exe") {
+    return prefix + std::to_string(platform::CurrentProcessNumber()) + suffix;
 }
-
-void MakeExecutable(const std::string& path) { ::chmod(path.c_str(), 0755); }
 
 // Runs a worker function on a thread. The test fails instead of hanging when
 // the worker does not end in time: a worker left running is told to stop (by
@@ -77,32 +71,22 @@ class KeepAliveTest : public ::testing::Test {
 protected:
     // The working folder is the test's folder, where a bare name is found first.
     testsupport::TempFolder folder_{true};
+    // Ends every fake still running when the test is over.
+    FakePrograms fakes_;
     // Unique per test program, so parallel tests never see each other's target.
-    const std::string target_ = "Zk" + std::to_string(::getpid()) + ".exe";
+    const std::string target_ = UniqueName("Zk");
     platform::WaitEvent stop_;
     std::atomic<ProcessId> targetId_{kNoProcess};
-    std::vector<ProcessId> ours_;  // started by the test or its Launcher: killed at the end
 
-    void SetUp() override { WriteTarget(target_); }
+    void SetUp() override { fakes_.Install(folder_ / target_); }
 
-    void TearDown() override {
-        stop_.Set();
-        for (ProcessId pid : Starts()) ::kill(pid, SIGKILL);
-        for (ProcessId pid : Starts()) platform::WaitForChild(pid);
-    }
-
-    // The fake main program notes its process id in starts.log and runs until killed.
-    void WriteTarget(const std::string& name) {
-        folder_.Write(name, "#!/bin/sh\necho $$ >> '" + (folder_ / "starts.log") + "'\n" +
-                                launchertest::BlockUntilKilled(folder_));
-        MakeExecutable(folder_ / name);
-    }
-
+    // The ids of the target's copies in the order they started.
     std::vector<ProcessId> Starts() const {
         std::vector<ProcessId> ids;
-        for (const auto& line : Lines(folder_.Read("starts.log"))) ids.push_back(std::stoi(line));
+        for (const auto& start : fakes_.Starts(target_)) ids.push_back(start.id);
         return ids;
     }
+    bool WaitForStarts(std::size_t count) const { return fakes_.WaitForStarts(count, target_); }
 
     launcher::LauncherSettings Settings(bool privilege = true) const {
         launcher::LauncherSettings settings;
@@ -110,32 +94,28 @@ protected:
         settings.debugPrivilege = privilege;
         return settings;
     }
-
-    void KillAndReap(ProcessId pid) {
-        ::kill(pid, SIGKILL);
-        platform::WaitForChild(pid);
-    }
 };
 
 TEST_F(KeepAliveTest, StartsTheTargetAndRestartsItAtOnceWhenKilled) {
     const auto settings = Settings();
     Worker keepAlive([&] { launcher::KeepTargetAlive(settings, stop_, targetId_); }, [&] { stop_.Set(); });
 
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 1; }));
+    ASSERT_TRUE(WaitForStarts(1));
     const ProcessId first = Starts()[0];
     EXPECT_TRUE(WaitUntil([&] { return targetId_ == first; }));
 
-    ::kill(first, SIGKILL);
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 2; }));
+    ASSERT_TRUE(fakes_.End(first, 9));
+    ASSERT_TRUE(WaitForStarts(2));
     const ProcessId second = Starts()[1];
     EXPECT_NE(second, first);
     EXPECT_TRUE(WaitUntil([&] { return targetId_ == second; }));
-    // The killed one was reaped, not left as a zombie.
-    EXPECT_EQ(::kill(first, 0), -1);
+    // The ended one was let go of (reaped, its handle closed): soon nothing
+    // is left to open by its id.
+    EXPECT_TRUE(WaitUntil([&] { return !platform::Process::Open(first); }));
 
     // A target that ends by itself is restarted too.
-    ::kill(second, SIGTERM);
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 3; }));
+    ASSERT_TRUE(fakes_.End(second, 0));
+    ASSERT_TRUE(WaitForStarts(3));
 
     stop_.Set();
     EXPECT_TRUE(keepAlive.Finish());
@@ -143,20 +123,20 @@ TEST_F(KeepAliveTest, StartsTheTargetAndRestartsItAtOnceWhenKilled) {
 }
 
 TEST_F(KeepAliveTest, WaitsForACopyAlreadyRunningAndStartsOneWhenItEnds) {
-    const ProcessId existing = platform::StartProgram(target_, {});
-    ASSERT_NE(existing, kNoProcess);
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 1; }));
+    platform::Process existing = platform::StartProgram(target_, {}, platform::ShowWindow::Hidden);
+    ASSERT_TRUE(existing);
+    ASSERT_TRUE(WaitForStarts(1));
 
     const auto settings = Settings();
     Worker keepAlive([&] { launcher::KeepTargetAlive(settings, stop_, targetId_); }, [&] { stop_.Set(); });
-    ASSERT_TRUE(WaitUntil([&] { return targetId_ == existing; }));
+    ASSERT_TRUE(WaitUntil([&] { return targetId_ == existing.Id(); }));
     // Found and waited on: nothing new is started while it runs.
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(Starts().size(), 1u);
 
-    KillAndReap(existing);
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 2; }));
-    EXPECT_NE(Starts()[1], existing);
+    ASSERT_TRUE(fakes_.End(existing.Id()));
+    ASSERT_TRUE(WaitForStarts(2));
+    EXPECT_NE(Starts()[1], existing.Id());
     EXPECT_TRUE(WaitUntil([&] { return targetId_ == Starts()[1]; }));
     stop_.Set();
     EXPECT_TRUE(keepAlive.Finish());
@@ -165,18 +145,20 @@ TEST_F(KeepAliveTest, WaitsForACopyAlreadyRunningAndStartsOneWhenItEnds) {
 TEST_F(KeepAliveTest, ACopyWhoseNameDiffersOnlyInLetterCaseIsNotTheTarget) {
     std::string other = target_;
     other[0] = 'z';
-    WriteTarget(other);
-    const ProcessId lookalike = platform::StartProgram(other, {});
-    ASSERT_NE(lookalike, kNoProcess);
-    ASSERT_TRUE(WaitUntil([&] { return platform::FindProcessByName(other) == lookalike; }));
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 1; }));  // its note comes first
+    // In a folder of its own: on Windows the two names are one file.
+    const std::string otherPath = folder_ / ("lookalike/" + other);
+    fakes_.Install(otherPath);
+    platform::Process lookalike = platform::StartProgram(otherPath, {}, platform::ShowWindow::Hidden);
+    ASSERT_TRUE(lookalike);
+    ASSERT_TRUE(fakes_.WaitForStarts(1, other));
+    ASSERT_EQ(platform::FindProcessByName(other), lookalike.Id());
 
     const auto settings = Settings();
     Worker keepAlive([&] { launcher::KeepTargetAlive(settings, stop_, targetId_); }, [&] { stop_.Set(); });
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 2; }));
-    EXPECT_EQ(Starts()[0], lookalike);
-    EXPECT_EQ(platform::ExecutableName(Starts()[1]), target_);
-    EXPECT_TRUE(WaitUntil([&] { return targetId_ == Starts()[1]; }));
+    ASSERT_TRUE(WaitForStarts(1));
+    EXPECT_NE(Starts()[0], lookalike.Id());
+    EXPECT_EQ(platform::ExecutableName(Starts()[0]), target_);
+    EXPECT_TRUE(WaitUntil([&] { return targetId_ == Starts()[0]; }));
     stop_.Set();
     EXPECT_TRUE(keepAlive.Finish());
 }
@@ -193,7 +175,7 @@ TEST_F(KeepAliveTest, WithoutTheDebugPrivilegeTheTargetIsNeverStarted) {
 
 TEST_F(KeepAliveTest, AStartThatFailsEndsTheKeepAlive) {
     auto settings = Settings();
-    settings.targetProgram = "Missing" + std::to_string(::getpid()) + ".exe";
+    settings.targetProgram = UniqueName("Missing");
     Worker keepAlive([&] { launcher::KeepTargetAlive(settings, stop_, targetId_); }, [&] { stop_.Set(); });
     EXPECT_TRUE(keepAlive.Finish());
     EXPECT_EQ(targetId_, kNoProcess);
@@ -202,7 +184,7 @@ TEST_F(KeepAliveTest, AStartThatFailsEndsTheKeepAlive) {
 TEST_F(KeepAliveTest, StopEndsTheWaitAndLeavesTheTargetRunning) {
     const auto settings = Settings();
     Worker keepAlive([&] { launcher::KeepTargetAlive(settings, stop_, targetId_); }, [&] { stop_.Set(); });
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 1; }));
+    ASSERT_TRUE(WaitForStarts(1));
     stop_.Set();
     EXPECT_TRUE(keepAlive.Finish());
     EXPECT_EQ(platform::FindProcessByName(target_), Starts()[0]);
@@ -214,34 +196,17 @@ TEST_F(KeepAliveTest, StopEndsTheWaitAndLeavesTheTargetRunning) {
 class LoopbackExemptionTest : public ::testing::Test {
 protected:
     testsupport::TempFolder folder_{true};
-    std::string previousRoot_;
+    testsupport::TestKeys keys_;
+    FakePrograms fakes_;
     platform::WaitEvent stop_;
-    const std::string mappings_ =
-        "registry/HKCU/SOFTWARE/Classes/Local Settings/Software/Microsoft/Windows/CurrentVersion/AppContainer/"
-        "Mappings";
 
     void SetUp() override {
-        if (const char* root = std::getenv("MORVANE_REGISTRY_ROOT")) previousRoot_ = root;
-        ::setenv("MORVANE_REGISTRY_ROOT", (folder_ / "registry").c_str(), 1);
-        std::filesystem::create_directories(folder_ / "registry/HKCU");
         // The clearing command finds the tool by bare name (the working folder
-        // here); the add commands take it from the system folder. Each copy
-        // notes where it was found, when (ns) and with which arguments.
-        WriteTool("CheckNetIsolation.exe", "search");
-        WriteTool("system/CheckNetIsolation.exe", "system");
-    }
-
-    void TearDown() override {
-        if (previousRoot_.empty())
-            ::unsetenv("MORVANE_REGISTRY_ROOT");
-        else
-            ::setenv("MORVANE_REGISTRY_ROOT", previousRoot_.c_str(), 1);
-    }
-
-    void WriteTool(const std::string& relative, const std::string& tag) {
-        folder_.Write(relative, "#!/bin/sh\necho \"" + tag + " $(date +%s%N) $*\" >> '" + (folder_ / "calls.log") +
-                                    "'\n");
-        MakeExecutable(folder_ / relative);
+        // here); the add commands take it from the system folder. Each run
+        // ends at once unless a test says otherwise.
+        fakes_.Install(folder_ / "CheckNetIsolation.exe");
+        fakes_.Install(folder_ / "system/CheckNetIsolation.exe");
+        fakes_.SetReply([](const FakePrograms::Start&) { return 0; });
     }
 
     launcher::LauncherSettings Settings(platform::SystemVersionNumber version = {6, 2}) const {
@@ -251,22 +216,26 @@ protected:
         settings.exemptionDelayMs = 0;
         settings.exemptionPauseMs = 50;
         settings.version = version;
+        settings.mappingsKey = keys_.Root() + "\\Mappings";
         return settings;
     }
 
     struct Call {
-        std::string where;
-        long long nanoseconds;
+        std::string where;  // "system" for the system folder's copy, else "search"
         std::string arguments;
+        std::chrono::steady_clock::time_point at;
+        ProcessId id;
     };
 
     std::vector<Call> Calls() const {
         std::vector<Call> calls;
-        for (const auto& line : Lines(folder_.Read("calls.log"))) {
-            std::stringstream in(line);
-            Call call;
-            in >> call.where >> call.nanoseconds;
-            std::getline(in >> std::ws, call.arguments);
+        for (const auto& start : fakes_.Starts("CheckNetIsolation.exe")) {
+            const std::string& program = start.program;
+            const std::size_t slash = program.find_last_of("/\\");
+            const std::string folder = slash == std::string::npos ? "" : program.substr(0, slash);
+            Call call{testsupport::FileNameOf(folder) == "system" ? "system" : "search", "", start.at, start.id};
+            for (const auto& argument : start.arguments)
+                call.arguments += (call.arguments.empty() ? "" : " ") + argument;
             calls.push_back(call);
         }
         return calls;
@@ -284,21 +253,15 @@ protected:
     }
 };
 
-long long NowNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 TEST_F(LoopbackExemptionTest, ClearsThenAddsOneExemptionPerMappingSubKey) {
-    std::filesystem::create_directories(folder_ / (mappings_ + "/S-1-15-2-222"));
-    std::filesystem::create_directories(folder_ / (mappings_ + "/S-1-15-2-111/Children"));
-    folder_.Write(mappings_ + "/S-1-15-2-111/DisplayName", "Store app");
-    folder_.Write(mappings_ + "/NotAKey", "a value beside the sub-keys");
+    ASSERT_TRUE(keys_.Create("Mappings\\S-1-15-2-222"));
+    ASSERT_TRUE(keys_.Create("Mappings\\S-1-15-2-111\\Children"));
+    ASSERT_TRUE(keys_.SetString("Mappings\\S-1-15-2-111", "DisplayName", "Store app"));
+    ASSERT_TRUE(keys_.SetString("Mappings", "NotAKey", "a value beside the sub-keys"));
 
     auto settings = Settings();
     settings.exemptionDelayMs = 150;
-    const long long started = NowNanoseconds();
+    const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(RunToEnd(settings));
 
     EXPECT_EQ(CallTexts(), (std::vector<std::string>{
@@ -309,8 +272,8 @@ TEST_F(LoopbackExemptionTest, ClearsThenAddsOneExemptionPerMappingSubKey) {
     const auto calls = Calls();
     ASSERT_EQ(calls.size(), 3u);
     // Lower bounds only: the start-up pause and the pause between adds.
-    EXPECT_GE(calls[0].nanoseconds - started, 150'000'000LL);
-    EXPECT_GE(calls[2].nanoseconds - calls[1].nanoseconds, 50'000'000LL);
+    EXPECT_GE(calls[0].at - started, 150ms);
+    EXPECT_GE(calls[2].at - calls[1].at, 50ms);
 }
 
 TEST_F(LoopbackExemptionTest, WithoutTheMappingsKeyOnlyTheClearingCommandRuns) {
@@ -319,13 +282,13 @@ TEST_F(LoopbackExemptionTest, WithoutTheMappingsKeyOnlyTheClearingCommandRuns) {
 }
 
 TEST_F(LoopbackExemptionTest, AnEmptyMappingsKeyAlsoOnlyClears) {
-    std::filesystem::create_directories(folder_ / mappings_);
+    ASSERT_TRUE(keys_.Create("Mappings"));
     ASSERT_TRUE(RunToEnd(Settings({6, 1})));
     EXPECT_EQ(CallTexts(), (std::vector<std::string>{"search LoopbackExempt -c"}));
 }
 
 TEST_F(LoopbackExemptionTest, NoCommandRunsOnAVersionWithMinorNumberZeroOrBeforeSix) {
-    std::filesystem::create_directories(folder_ / (mappings_ + "/S-1-15-2-111"));
+    ASSERT_TRUE(keys_.Create("Mappings\\S-1-15-2-111"));
     for (platform::SystemVersionNumber version : {platform::SystemVersionNumber{6, 0}, {10, 0}, {5, 1}}) {
         ASSERT_TRUE(RunToEnd(Settings(version))) << version.major << "." << version.minor;
         EXPECT_TRUE(Calls().empty()) << version.major << "." << version.minor;
@@ -344,15 +307,16 @@ TEST_F(LoopbackExemptionTest, StopDuringTheStartUpPauseRunsNothing) {
 
 TEST_F(LoopbackExemptionTest, AHangingCommandDelaysTheNextOnlyUpToTheLimit) {
     // The clearing command never ends by itself.
-    // It notes its process id where the others note the time.
-    folder_.Write("CheckNetIsolation.exe", "#!/bin/sh\necho \"search $$ $*\" >> '" + (folder_ / "calls.log") +
-                                               "'\n" + launchertest::BlockUntilKilled(folder_));
-    std::filesystem::create_directories(folder_ / (mappings_ + "/S-1-15-2-111"));
+    fakes_.SetReply([](const FakePrograms::Start& start) -> std::optional<int> {
+        if (start.arguments == std::vector<std::string>{"LoopbackExempt", "-c"}) return std::nullopt;
+        return 0;
+    });
+    ASSERT_TRUE(keys_.Create("Mappings\\S-1-15-2-111"));
     auto settings = Settings();
     settings.exemptionCommandLimitMs = 100;
     Worker worker([&] { launcher::ExemptStoreApps(settings, stop_); }, [&] { stop_.Set(); });
-    ASSERT_TRUE(WaitUntil([&] { return Calls().size() == 2; }));
-    // Under load the hung command may note itself after the add has run.
+    ASSERT_TRUE(fakes_.WaitForStarts(2, "CheckNetIsolation.exe"));
+    // Under load the hung command may report after the add has run.
     const auto calls = Calls();
     const bool searchFirst = calls[0].where == "search";
     const Call& search = calls[searchFirst ? 0 : 1];
@@ -363,31 +327,16 @@ TEST_F(LoopbackExemptionTest, AHangingCommandDelaysTheNextOnlyUpToTheLimit) {
     EXPECT_FALSE(worker.Done());
     stop_.Set();
     EXPECT_TRUE(worker.Finish());
-    const auto hung = static_cast<ProcessId>(search.nanoseconds);
-    EXPECT_EQ(::kill(hung, 0), 0);
-    ::kill(hung, SIGKILL);
-    platform::WaitForChild(hung);
+    // Still running, and left so: ending it now succeeds.
+    EXPECT_TRUE(fakes_.End(search.id));
 }
 
 // ---- The program as a whole --------------------------------------------------
 
 class LauncherRunTest : public KeepAliveTest {
 protected:
-    testsupport::TempFolder runtime_;
-    std::string previousRuntime_;
-
-    void SetUp() override {
-        KeepAliveTest::SetUp();
-        if (const char* dir = std::getenv("XDG_RUNTIME_DIR")) previousRuntime_ = dir;
-        ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-    }
-    void TearDown() override {
-        KeepAliveTest::TearDown();
-        if (previousRuntime_.empty())
-            ::unsetenv("XDG_RUNTIME_DIR");
-        else
-            ::setenv("XDG_RUNTIME_DIR", previousRuntime_.c_str(), 1);
-    }
+    testsupport::PrivateRuntimeFolder runtime_;
+    const std::string mutexName_ = UniqueName("Launcher-", "");
 
     launcher::LauncherSettings RunSettings() const {
         auto settings = Settings();
@@ -395,13 +344,14 @@ protected:
         settings.systemFolder = folder_.path();
         settings.exemptionDelayMs = 60000;
         settings.version = {6, 2};
-        settings.mutexName = "Launcher";
+        settings.mutexName = mutexName_;
+        settings.mappingsKey = "Software\\" + UniqueName("MorvaneAbsent-", "");
         return settings;
     }
 };
 
 TEST_F(LauncherRunTest, ASecondInstanceReturnsMinusOneAtOnceAndStartsNothing) {
-    platform::NamedMutex firstInstance("Launcher");
+    platform::NamedMutex firstInstance(mutexName_);
     ASSERT_TRUE(firstInstance.Held());
     launcher::Launcher second(RunSettings());
     std::atomic<int> result{1};
@@ -416,16 +366,16 @@ TEST_F(LauncherRunTest, CloseStopsTheWorkersAndFreesTheName) {
     launcher::Launcher program(RunSettings());
     std::atomic<int> result{1};
     Worker run([&] { result = program.Run(); }, [&] { program.Close(); });
-    ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 1; }));
+    ASSERT_TRUE(WaitForStarts(1));
     EXPECT_TRUE(WaitUntil([&] { return program.TargetProcessId() == Starts()[0]; }));
-    EXPECT_TRUE(platform::NamedMutex("Launcher").AlreadyExisted());
+    EXPECT_TRUE(platform::NamedMutex(mutexName_).AlreadyExisted());
 
     program.Close();
     ASSERT_TRUE(run.Finish());
     EXPECT_EQ(result, 0);
     // The target outlives the Launcher; the name is free for the next one.
     EXPECT_EQ(platform::FindProcessByName(target_), Starts()[0]);
-    EXPECT_TRUE(platform::NamedMutex("Launcher").Held());
+    EXPECT_TRUE(platform::NamedMutex(mutexName_).Held());
 }
 
 TEST_F(LauncherRunTest, CloseBeforeTheLoopStartsStillEndsRun) {

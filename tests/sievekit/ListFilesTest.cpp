@@ -45,6 +45,33 @@ TEST(ListFileLoading, MissingFileGivesNoEntriesAndReloadForgetsDeletedFile) {
     EXPECT_EQ(list.size(), 0u);
 }
 
+// A reload of an unchanged file keeps the very snapshot (readers such as the
+// ad-block engine tell by it that nothing changed); any other byte content,
+// even of the same size, is read anew, and so is the file after an edit.
+TEST(ListFileLoading, ReloadKeepsTheEntriesOfAnUnchangedFileOnly) {
+    TempFolder dir(true);
+    dir.Write("Data/list.txt", "one\ntwo\n");
+    CMyList list("Data/list.txt");
+    auto first = list.Snapshot();
+    ASSERT_TRUE(list.ReloadData());
+    EXPECT_EQ(list.Snapshot(), first);
+
+    dir.Write("Data/list.txt", "one\ntwx\n");
+    ASSERT_TRUE(list.ReloadData());
+    EXPECT_EQ(list.GetList(), (std::set<std::wstring>{L"one", L"twx"}));
+    dir.Write("Data/list.txt", "one\r\ntwx\r\n");  // other bytes, the same lines
+    ASSERT_TRUE(list.ReloadData());
+    EXPECT_EQ(list.GetList(), (std::set<std::wstring>{L"one", L"twx"}));
+
+    dir.Write("Data/user_black.txt", "saved.example\n");
+    CUserBlackDomain editor;
+    editor.Readonly(0);
+    ASSERT_TRUE(editor.ReloadData());
+    ASSERT_TRUE(editor.add(L"unsaved.example"));
+    ASSERT_TRUE(editor.ReloadData());  // the file never held the edit
+    EXPECT_EQ(editor.GetList(), std::set<std::wstring>{L"saved.example"});
+}
+
 TEST(ListFileLoading, BackslashPathsResolveInTheDataFolder) {
     TempFolder dir(true);
     dir.Write("Data/jiese_tips.txt", "tip one\n");

@@ -2,7 +2,12 @@
 // back, and the statistics counter.
 #include <gtest/gtest.h>
 
+#include <platform/ProcessSnapshot.h>
+#include <platform/ProgramPath.h>
+
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "SievekitTestFiles.h"
 #include "sievekit/CProxyConfig.h"
@@ -30,7 +35,7 @@ const char kEveryKey[] =
     "showControl=0\nwordFilter=0\nimageMode=7\nwhiteListOnly=1\nwordListMode=3\nadBlock=0\n"
     "blockUnlistedHttp=1\nblockUnlistedHttps=1\nintelligentMode=3\njieseTips=1\nxiuShenTips=1\n"
     "proxyPort=9000\nwebPort=9001\nintelligentTipPage=1\nwhiteListLock=1\nblockVideo=1\n"
-    "addressFilterPage=0\nintelligentValue=45\nlistenAddress=0.0.0.0\n";
+    "addressFilterPage=0\nintelligentValue=45\nlistenAddress=0.0.0.0\nsafeSearch=0\n";
 
 }  // namespace
 
@@ -39,6 +44,7 @@ TEST(ConfigLoading, MissingFileGivesUsableDefaults) {
     ProxyData& c = d.config.Config();
     EXPECT_NE(c.wordFilter, 0);
     EXPECT_NE(c.adBlock, 0);
+    EXPECT_NE(c.safeSearch, 0);
     EXPECT_EQ(c.whiteListOnly, 0);
     EXPECT_NE(c.proxyPort, 0);
     EXPECT_NE(c.webPort, 0);
@@ -72,6 +78,7 @@ TEST(ConfigLoading, EveryKeyIsReadIntoItsField) {
     EXPECT_EQ(c.whiteListLock, 1);
     EXPECT_EQ(c.blockVideo, 1);
     EXPECT_EQ(c.addressFilterPage, 0);
+    EXPECT_EQ(c.safeSearch, 0);
     EXPECT_EQ(config.getIntelligentValue(), 45);
     EXPECT_EQ(config.getListenAddress(), "0.0.0.0");
 }
@@ -115,6 +122,31 @@ TEST(ConfigLoading, BadValuesAndRemovedKeysFallBackToDefaults) {
     EXPECT_EQ(c.adBlock, def.adBlock);
     EXPECT_EQ(c.blockVideo, def.blockVideo);
     EXPECT_EQ(c.addressFilterPage, def.addressFilterPage);
+    EXPECT_EQ(c.safeSearch, def.safeSearch);
+}
+
+TEST(ConfigLoading, NumbersAtAndBeyondThe32BitLimitsReadAlikeOnEverySystem) {
+    // Windows' long is 32 bits: a number read through it would clamp into
+    // range there and be taken, where it falls back to the default here.
+    Defaults d;
+    TempFolder dir(true);
+    dir.Write("Data/config.ini",
+              "[Proxy]\nshowControl=2147483647\nwordFilter=-2147483648\nimageMode=2147483648\n"
+              "whiteListOnly=-2147483649\nadBlock=-99999999999\nintelligentValue=4294967326\n"
+              "proxyPort=4294967297\n");
+    dir.Write("Data/stats.ini", "[Stats]\nfilterCount=3000000000\n");
+    CProxyConfig config;
+    config.LoadData();
+    const ProxyData& c = config.Config();
+    const ProxyData& def = d.config.Config();
+    EXPECT_EQ(c.showControl, 2147483647);
+    EXPECT_EQ(c.wordFilter, -2147483647 - 1);
+    EXPECT_EQ(c.imageMode, def.imageMode);
+    EXPECT_EQ(c.whiteListOnly, def.whiteListOnly);
+    EXPECT_EQ(c.adBlock, def.adBlock);
+    EXPECT_EQ(config.getIntelligentValue(), d.config.getIntelligentValue());
+    EXPECT_EQ(c.proxyPort, def.proxyPort);
+    EXPECT_EQ(config.filterCount(), 3000000000u);
 }
 
 TEST(ConfigLoading, ListenAddressMustBeANumericIpv4Address) {
@@ -214,4 +246,38 @@ TEST(ConfigStatistics, CounterIsReadOnceAndStoredBySaveAndAtTheEnd) {
     CProxyConfig after;
     after.LoadData();
     EXPECT_EQ(after.filterCount(), 18u);
+}
+
+// A save killed half way leaves "<file>.tmp.<pid>.<n>" behind. The first load
+// of the configuration clears such files of processes that no longer run,
+// and nothing else.
+TEST(ConfigLoading, FirstLoadRemovesTemporaryFilesOfInterruptedSaves) {
+    TempFolder dir(true);
+    const std::string dead = "999999999";  // beyond any process id the system hands out
+    // This test program runs, whichever copy the snapshot finds first.
+    const platform::ProcessId running =
+        platform::FindProcessByName(std::filesystem::path(platform::ProgramPath()).filename().string());
+    ASSERT_NE(running, platform::kNoProcess);
+    const std::string alive = std::to_string(running);
+    const std::vector<std::string> leftovers = {"user_black.txt.tmp." + dead + ".3", "config.ini.tmp." + dead + ".1",
+                                                "stats.ini.tmp." + dead + ".12"};
+    const std::vector<std::string> others = {
+        "user_black.txt",        "user_black.txt.tmp." + alive + ".2",  // a save going on right now
+        "notes.tmp",             "user_black.txt.tmp.12x.1",
+        "photo.jpg.tmp." + dead + ".1", "user_black.txt.tmp." + dead + ".1.bak",
+        ".txt.tmp." + dead + ".1",      "user_white.txt.tmp." + dead};
+    for (const auto& name : leftovers) dir.Write("Data/" + name, "half");
+    for (const auto& name : others) dir.Write("Data/" + name, "keep");
+    dir.Write("Data/sub/user_black.txt.tmp." + dead + ".1", "keep");
+
+    CProxyConfig config;
+    config.LoadData();
+    for (const auto& name : leftovers) EXPECT_FALSE(dir.Exists("Data/" + name)) << name;
+    for (const auto& name : others) EXPECT_EQ(dir.Read("Data/" + name), "keep") << name;
+    EXPECT_TRUE(dir.Exists("Data/sub/user_black.txt.tmp." + dead + ".1"));
+
+    // Later loads (a reload message) leave the folder alone.
+    dir.Write("Data/" + leftovers[0], "half");
+    config.LoadData();
+    EXPECT_TRUE(dir.Exists("Data/" + leftovers[0]));
 }

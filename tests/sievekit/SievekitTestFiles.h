@@ -1,8 +1,9 @@
 #pragma once
 
-#include <cstdio>
+#include <gtest/gtest.h>
+#include <platform/File.h>
+
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,7 @@ namespace sievetest {
 // Replaces a file the way an updater or editor should: the new content
 // appears whole or not at all, so a concurrent reader never sees half a file.
 inline void ReplaceFile(const std::string& path, const std::string& content) {
-    std::string tmp = path + ".writing";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    }
-    std::rename(tmp.c_str(), path.c_str());
+    if (!platform::ReplaceFileWith(path, path + ".writing", content)) ADD_FAILURE() << "could not replace " << path;
 }
 
 // Names of the files in a folder, to spot leftovers of an interrupted save.

@@ -71,6 +71,22 @@ TEST(Utf8Conversion, InvalidBytesNeverDecodeToOtherCharacters) {
     EXPECT_EQ(u.wstring_to_utf8(L"a\xDC00"), "a\xEF\xBF\xBD");
 }
 
+TEST(Utf8Conversion, CharactersBeyondTheBasicPlaneAndStraySurrogates) {
+    CUtility u;
+    // The first and the last character beyond U+FFFF, each one character of
+    // wide text (a surrogate pair where wchar_t is UTF-16), both ways.
+    const std::string edges = "\xF0\x90\x80\x80|\xF4\x8F\xBF\xBF";
+    EXPECT_EQ(u.utf8_to_wstring(edges), L"\U00010000|\U0010FFFF");
+    EXPECT_EQ(u.wstring_to_utf8(L"\U00010000|\U0010FFFF"), edges);
+    // Surrogates that do not form a pair are no characters: one U+FFFD each.
+    const std::string bad = "\xEF\xBF\xBD";
+    EXPECT_EQ(u.wstring_to_utf8(std::wstring{L'\xDC00', L'\xD800'}), bad + bad);
+    EXPECT_EQ(u.wstring_to_utf8(std::wstring{L'\xD83D', L'x', L'\xD83D'}), bad + "x" + bad);
+    // Code page 936 holds none of them: one "?" per character.
+    EXPECT_EQ(u.wtoa(u.utf8_to_wstring(edges).c_str(), -1), "?|?");
+    EXPECT_EQ(CStrCoding().UrlUTF8Decode("a%F0%9F%98%80b"), "a?b");
+}
+
 TEST(Utf8Detection, AcceptsOnlyWellFormedText) {
     CUtility u;
     EXPECT_NE(u.detect_utf8("plain ascii / text?", -1), 0);

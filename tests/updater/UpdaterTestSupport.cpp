@@ -21,8 +21,9 @@ std::string MakeArchive(const std::map<std::string, std::string>& files) {
     }
     const std::string sevenZip = updater::FindSevenZip();
     if (sevenZip.empty()) return {};
-    const auto pid = platform::StartProgram(sevenZip, arguments, staging / "in");
-    if (platform::WaitForChild(pid) != 0) return {};
+    platform::Process archiver =
+        platform::StartProgram(sevenZip, arguments, platform::ShowWindow::Hidden, staging / "in");
+    if (archiver.Wait() != platform::ProcessWaitResult::Ended || archiver.ExitCode() != 0) return {};
     return staging.Read("out.7z");
 }
 

@@ -2,7 +2,8 @@
 //
 // Loads an ad-block list with the proxy's own engine, reads lines
 // "url<TAB>host" from standard input and prints for each
-// "verdict<TAB>deciding list line" ("-" when no rule matched).
+// "verdict<TAB>deciding list line" ("-" when no rule matched). A url written
+// "host:port" is a CONNECT target, checked as "https://host/" like the proxy does.
 // With --stats it first tells on standard error how the rules were indexed.
 #include <cstdio>
 #include <fstream>

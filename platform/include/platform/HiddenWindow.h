@@ -20,14 +20,15 @@ public:
     HiddenWindow& operator=(const HiddenWindow&) = delete;
 
     // Runs the message loop until the window is destroyed; returns the quit
-    // code (0). Returns at once when the window was already destroyed.
+    // code (0). Returns at once when the window was already destroyed. Call it
+    // on the thread that created the window: the window's messages go there.
     int RunMessageLoop();
     // Destroys the window; safe from any thread.
     void Destroy();
 
     const std::string& Title() const;
 
-    struct State;  // the OS objects behind the window
+    struct State;  // the system's objects behind the window
 
 private:
     explicit HiddenWindow(std::unique_ptr<State> state);

@@ -1,28 +1,78 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace platform {
 
-using ProcessId = int;
-constexpr ProcessId kNoProcess = -1;
+// The number the system knows a process by, as a process snapshot lists it.
+using ProcessId = std::uint32_t;
+constexpr ProcessId kNoProcess = 0;
 
-// Where a bare program name is found: the current folder first, then PATH.
-// Empty when not found. A name with a separator is returned as it is.
+enum class ProcessWaitResult {
+    Ended,     // the process has ended (or no longer exists)
+    EventSet,  // the event was set first (only a wait with an event)
+    TimedOut,
+    Failed,    // the process cannot be waited on
+};
+
+// How a started program's window is shown. POSIX programs have none; the
+// stand-in ignores it.
+enum class ShowWindow { Hidden, Shown };
+
+class WaitEvent;
+
+// A process to wait on: one this process started (StartProgram) or one it
+// opened by id (Process::Open). Owns the system's handle on it (a process
+// handle on Windows, a pidfd on POSIX) and closes it when it goes; the
+// process itself runs on. A default-constructed one names no process.
+class Process {
+public:
+    Process() noexcept;
+    ~Process();
+    Process(Process&& other) noexcept;
+    Process& operator=(Process&& other) noexcept;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // A running process that this process did not start, opened to wait on
+    // it. Names no process when there is none with that id or it cannot be
+    // opened.
+    static Process Open(ProcessId id);
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    ProcessId Id() const;
+
+    // Waits until the process ends; timeoutMs < 0 waits without limit.
+    ProcessWaitResult Wait(int timeoutMs = -1);
+    // The exit code once a wait has seen the process end. Empty before that,
+    // and on POSIX for a process this one did not start or one that a signal
+    // ended.
+    std::optional<int> ExitCode() const;
+
+    // The system's objects behind the process, defined by each implementation.
+    struct Handle;
+    explicit Process(std::unique_ptr<Handle> handle) noexcept;
+
+private:
+    std::unique_ptr<Handle> handle_;
+    friend ProcessWaitResult WaitForProcessOrEvent(Process& process, const WaitEvent& event, int timeoutMs);
+};
+
+// Where a bare program name is found: the current folder first, then the
+// search path (PATH). Empty when not found. A name with a folder in it is
+// returned as it is. On Windows a name without an extension is also looked
+// for with ".exe".
 std::string FindProgram(const std::string& name);
 
-// Starts a program with its arguments (each one argument, never through a
-// shell). Returns the process id, or kNoProcess when it cannot be started.
-ProcessId StartProgram(const std::string& program, const std::vector<std::string>& arguments,
-                       const std::string& workingFolder = {});
-
-// Waits for a process that this process started; returns its exit code
-// (-1 when it did not exit normally or cannot be waited for).
-int WaitForChild(ProcessId pid);
-
-// Waits for any process, also one this process did not start; true when it
-// has ended (or does not exist). timeoutMs < 0 waits without limit.
-bool WaitForProcess(ProcessId pid, int timeoutMs = -1);
+// Starts a program with its arguments, each passed as one argument, never
+// through a shell; a bare name is looked up with FindProgram. The program
+// runs in workingFolder (empty: this process's folder). Names no process when
+// the program cannot be started.
+Process StartProgram(const std::string& program, const std::vector<std::string>& arguments, ShowWindow show,
+                     const std::string& workingFolder = {});
 
 }  // namespace platform

@@ -49,9 +49,21 @@ SysCallResult<int> WaitReadable(Socket s, int timeoutMs);
 // failure.
 uint16_t LocalPort(Socket s);
 
-// Shutdown in both directions, then close.
+// Shuts the socket down in both directions and ends every call blocked on
+// it in another thread (accept, connect, receive, send), which then fails.
+// The socket stays open, so its number is not handed out again, until
+// CloseSocket. This is how a stop wakes the threads that serve a socket.
 void ShutdownSocket(Socket s);
+// Ends the sending direction only: the peer reads the end of the stream,
+// while receiving goes on.
+void ShutdownSend(Socket s);
 void CloseSocket(Socket s);
+// Closes at once with a reset instead of an orderly close: the peer's next
+// receive or send fails.
+void ResetSocket(Socket s);
+
+// How many received bytes wait to be read; -1 on error.
+SysCallResult<int> BytesQueued(Socket s);
 
 // getaddrinfo with family AF_INET and type SOCK_STREAM: the IPv4 addresses
 // (network byte order) in the order the resolver gives them; empty on failure.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "platform/Process.h"
 
 namespace platform {
@@ -21,23 +23,18 @@ public:
     // waits without limit. Doubles as an interruptible sleep.
     bool Wait(int timeoutMs) const;
 
-    // The OS object the waits below combine with a process wait.
-    int Native() const { return fd_; }
+    // The system's event object, defined by each implementation.
+    struct State;
 
 private:
-    int fd_;
+    std::unique_ptr<State> state_;
+    friend ProcessWaitResult WaitForProcessOrEvent(Process& process, const WaitEvent& event, int timeoutMs);
 };
 
-enum class ProcessWaitResult {
-    Ended,     // the process has ended (or no longer exists)
-    EventSet,  // the event was set first
-    TimedOut,
-    Failed,    // the process cannot be waited on
-};
-
-// Waits until the process ends or the event is set, whichever comes first.
-// Works for any process; a child that ended still has to be reaped with
-// WaitForChild. timeoutMs < 0 waits without limit.
-ProcessWaitResult WaitForProcessOrEvent(ProcessId pid, const WaitEvent& event, int timeoutMs = -1);
+// Waits until the process ends or the event is set, whichever comes first;
+// when both have happened, the process's end is reported. Works for any
+// process; once it has ended, a started one's exit code is known.
+// timeoutMs < 0 waits without limit.
+ProcessWaitResult WaitForProcessOrEvent(Process& process, const WaitEvent& event, int timeoutMs = -1);
 
 }  // namespace platform

@@ -2,8 +2,10 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 // A list file of text lines (UTF-8, optional byte-order mark, CR LF or LF).
 // Every non-empty line is an entry, kept as written. The constructor's ints
@@ -18,7 +20,9 @@ public:
     CMyList& operator=(const CMyList&) = delete;
 
     // Re-reads the file. Returns false when it cannot be read (the list is
-    // then empty, as a missing file gives no entries).
+    // then empty, as a missing file gives no entries). When the file holds
+    // the very bytes the entries were last read from (and no edit came
+    // since), the entries, and the snapshot that holds them, stay as they are.
     virtual bool ReloadData();
     // True when the text is an entry (exact, case-sensitive).
     virtual bool Exists(const char* text);
@@ -58,4 +62,8 @@ private:
     mutable std::mutex lock_;  // guards entries_ (the pointer) and readonly_
     std::shared_ptr<const Entries> entries_;
     bool readonly_ = true;
+    // Size and hash of the bytes the entries were read from; none after an
+    // edit or a failed read. Guarded by changeLock_.
+    using FileDigest = std::pair<size_t, size_t>;
+    std::optional<FileDigest> readFrom_;
 };

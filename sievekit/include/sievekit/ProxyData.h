@@ -19,7 +19,7 @@ struct ProxyData {
     ConfigInt whiteListOnly{0};       // 12
     ConfigInt wordListMode{1};        // 16
     ConfigInt adBlock{1};             // 20
-    ConfigInt reserved24{0};          // 24
+    ConfigInt safeSearch{1};          // 24: search engines reached through their SafeSearch addresses
     ConfigInt blockUnlistedHttp{0};   // 28
     ConfigInt blockUnlistedHttps{0};  // 32
     ConfigInt intelligentMode{0};     // 36
@@ -46,6 +46,7 @@ static_assert(offsetof(ProxyData, imageMode) == 8);
 static_assert(offsetof(ProxyData, whiteListOnly) == 12);
 static_assert(offsetof(ProxyData, wordListMode) == 16);
 static_assert(offsetof(ProxyData, adBlock) == 20);
+static_assert(offsetof(ProxyData, safeSearch) == 24);
 static_assert(offsetof(ProxyData, blockUnlistedHttp) == 28);
 static_assert(offsetof(ProxyData, blockUnlistedHttps) == 32);
 static_assert(offsetof(ProxyData, intelligentMode) == 36);

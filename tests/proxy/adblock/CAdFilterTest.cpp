@@ -22,16 +22,36 @@ protected:
     testsupport::TempFolder folder_{true};
 };
 
-TEST_F(CAdFilterTest, DomainAnchorMatchesTheDomainAndItsSubdomainsOverHttpOnly) {
+TEST_F(CAdFilterTest, DomainAnchorMatchesTheDomainAndItsSubdomainsOverHttpAndHttps) {
     auto f = Loaded("||ads.example.com^\n");
-    EXPECT_EQ(f->CheckUrl("http://ads.example.com/x.js", "ads.example.com"), 0);
-    EXPECT_EQ(f->CheckUrl("http://cdn.ads.example.com/x.js", "cdn.ads.example.com"), 0);
-    EXPECT_EQ(f->CheckUrl("http://example.com/ads.example.com", "example.com"), 1);
-    EXPECT_EQ(f->CheckUrl("http://ads.example.com", "ads.example.com"), 1);  // the separator needs a character
-    EXPECT_EQ(f->CheckUrl("http://example.org/y.ads.example.com/", "example.org"), 0);  // path overrun
-    EXPECT_EQ(f->CheckUrl("https://ads.example.com/x", "ads.example.com"), 1);
-    EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 1);  // tunnel target
-    EXPECT_EQ(f->CheckUrl("http://Ads.Example.com/x", "ads.example.com"), 1);  // case-sensitive
+    for (std::string scheme : {"http://", "https://"}) {
+        SCOPED_TRACE(scheme);
+        EXPECT_EQ(f->CheckUrl(scheme + "ads.example.com/x.js", "ads.example.com"), 0);
+        EXPECT_EQ(f->CheckUrl(scheme + "cdn.ads.example.com/x.js", "cdn.ads.example.com"), 0);
+        EXPECT_EQ(f->CheckUrl(scheme + "ads.example.com/", "ads.example.com"), 0);  // how a tunnel is checked
+        EXPECT_EQ(f->CheckUrl(scheme + "example.com/ads.example.com", "example.com"), 1);
+        EXPECT_EQ(f->CheckUrl(scheme + "ads.example.com", "ads.example.com"), 1);  // the separator needs a character
+        EXPECT_EQ(f->CheckUrl(scheme + "example.org/y.ads.example.com/", "example.org"), 0);  // path overrun
+        EXPECT_EQ(f->CheckUrl(scheme + "Ads.Example.com/x", "ads.example.com"), 1);  // case-sensitive
+    }
+    // Other schemes, and the bare tunnel target, are no domain start.
+    EXPECT_EQ(f->CheckUrl("httpss://ads.example.com/x", "ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("ftp://ads.example.com/x", "ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl("ads.example.com:443", "ads.example.com"), 1);
+}
+
+// A tunnel is checked as the start of an https page on its host: domain
+// rules refuse it, exceptions let it through, path rules cannot tell (they
+// still decide full https URLs).
+TEST_F(CAdFilterTest, TunnelsAndHttpsUrlsMeetDomainPathAndExceptionRules) {
+    auto f = Loaded("||ads.example.com^\n@@||ok.ads.example.com^\nbanner/\n");  // the exception sorts first
+    EXPECT_EQ(TunnelCheckUrl("ads.example.com"), "https://ads.example.com/");
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("ads.example.com"), "ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("cdn.ads.example.com"), "cdn.ads.example.com"), 0);
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("ok.ads.example.com"), "ok.ads.example.com"), 1);
+    EXPECT_EQ(f->CheckUrl(TunnelCheckUrl("news.example.org"), "news.example.org"), 1);
+    EXPECT_EQ(f->CheckUrl("https://news.example.org/banner/a.png", "news.example.org"), 0);
+    EXPECT_EQ(f->CheckUrl("https://ok.ads.example.com/banner/a.png", "ok.ads.example.com"), 1);
 }
 
 TEST_F(CAdFilterTest, UnanchoredRuleMatchesTunnelTargets) {
@@ -77,18 +97,53 @@ TEST_F(CAdFilterTest, UnloadedEngineAndEmptyUrlPassWithoutCaching) {
     EXPECT_FALSE(f.IsLoaded());
 }
 
-TEST_F(CAdFilterTest, VerdictIsKeptAcrossClearAndReload) {
-    WriteList("ad\n");
+// The list is read again on every load: a changed one is in force at once,
+// with no verdict of the old rules left; an unchanged one keeps its rules.
+TEST_F(CAdFilterTest, LoadTakesUpAChangedListAndForgetsOldVerdicts) {
+    WriteList("||ads1.example^\n");
     CAdFilter f;
     f.LoadRules();
-    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);
-    EXPECT_EQ(f.CheckUrl("http://a.test/other", "a.test"), 1);
-    WriteList("other\n");  // the list is read once, when the engine is made
-    f.ClearRules();
+    EXPECT_EQ(f.CheckUrl("http://ads1.example/x", "ads1.example"), 0);
+    EXPECT_EQ(f.CheckUrl("http://ads2.example/x", "ads2.example"), 1);
+    std::shared_ptr<const AdRuleSet> first = f.Rules();
     f.LoadRules();
-    EXPECT_EQ(f.CheckUrl("http://a.test/ad", "a.test"), 0);
-    EXPECT_EQ(f.CheckUrl("http://a.test/other", "a.test"), 1);
-    EXPECT_EQ(f.RuleCount(), 1u);
+    EXPECT_EQ(f.Rules(), first) << "an unchanged list is not rebuilt";
+
+    WriteList("||ads2.example^\n");  // same size, same second
+    f.LoadRules();
+    EXPECT_NE(f.Rules(), first);
+    EXPECT_EQ(f.CheckUrl("http://ads1.example/x", "ads1.example"), 1);
+    EXPECT_EQ(f.CheckUrl("http://ads2.example/x", "ads2.example"), 0);
+
+    // Clearing forgets the verdicts too; the next load reads the list again.
+    f.ClearRules();
+    EXPECT_EQ(f.CachedVerdictCount(), 0u);
+    WriteList("||ads1.example^\n||ads2.example^\n");
+    f.LoadRules();
+    EXPECT_EQ(f.CheckUrl("http://ads1.example/x", "ads1.example"), 0);
+    EXPECT_EQ(f.CheckUrl("http://ads2.example/x", "ads2.example"), 0);
+    EXPECT_EQ(f.RuleCount(), 2u);
+}
+
+// More distinct URLs than the cache holds: it stays within its bound and
+// every answer is still the rules' own.
+TEST_F(CAdFilterTest, VerdictCacheStaysBoundedAndAnswersStayRight) {
+    auto f = Loaded("|http://a.test/banner/\n@@/banner/ok\n");  // the exception sorts first
+    const size_t urls = adblock::VerdictCache::kMaxUrls + 20000;
+    size_t wrong = 0;
+    for (size_t i = 0; i < urls; ++i) {
+        std::string n = std::to_string(i);
+        bool ad = i % 3 == 0, ok = i % 6 == 0;
+        std::string url = "http://a.test/" + std::string(ad ? "banner/" : "page/") + (ok ? "ok" : "") + n;
+        wrong += f->CheckUrl(url, "a.test") != (ad && !ok ? 0 : 1);
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_LE(f->CachedVerdictCount(), adblock::VerdictCache::kMaxUrls);
+    EXPECT_GT(f->CachedVerdictCount(), adblock::VerdictCache::kMaxUrls / 2);
+    // URLs pushed out long ago are decided again, the same way.
+    EXPECT_EQ(f->CheckUrl("http://a.test/banner/3", "a.test"), 0);
+    EXPECT_EQ(f->CheckUrl("http://a.test/banner/ok0", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/page/1", "a.test"), 1);
 }
 
 TEST_F(CAdFilterTest, LoadingTwiceKeepsOneSetAndBlankVariantsStayTwoRules) {
@@ -168,13 +223,19 @@ TEST_F(CAdFilterTest, ExplainLinesPrintsVerdictAndDecidingLine) {
         "http://ads.example.com/x\tads.example.com\tfirst\n"
         "http://ads.example.com/ok\tads.example.com\n"
         "http://news.test/\r\n"
-        "\n");
+        "\n"
+        "https://ads.example.com/y\tads.example.com\n"
+        "ads.example.com:443\tads.example.com\n"
+        "news.test:443\tnews.test\n");
     std::ostringstream out;
     adblock::ExplainLines(*f, in, out);
     EXPECT_EQ(out.str(),
               "0\t||ads.example.com^\n"
               "1\t@@||ads.example.com/ok\n"
               "1\t-\n"
+              "1\t-\n"
+              "0\t||ads.example.com^\n"
+              "0\t||ads.example.com^\n"
               "1\t-\n");
 }
 

@@ -21,7 +21,7 @@ void ExpectSameAsRegex(const std::string& pattern, const std::vector<std::string
 }
 
 TEST(PatternShapeTest, TakesTheShapesTheConversionMakes) {
-    for (const char* p : {"^http://(.*?\\.|)ads\\.example\\.com.", "^http://ad\\.example\\.com/a\\.js$",
+    for (const char* p : {"^https?://(.*?\\.|)ads\\.example\\.com.", "^http://ad\\.example\\.com/a\\.js$",
                           "/banner/.*.*(js|vbs)", "x.*(swf|jar|.*)", "(example\\.net|.*\\.example\\.org)", "",
                           "a\\|b", "ad\\?x=.*&y.", "^.*(jpg|png)", "(ab)c"})
         EXPECT_TRUE(ParseSimplePattern(p).has_value()) << p;
@@ -40,6 +40,9 @@ TEST(PatternShapeTest, DotRunMayOverrunIntoThePath) {
                                      "http://example.org/y.ads.example.com/", "https://ads.example.com/x",
                                      "ads.example.com:443", "http://xads.example.com/", "http://ads.example.com/\n"};
     ExpectSameAsRegex("^http://(.*?\\.|)ads\\.example\\.com.", urls);
+    ExpectSameAsRegex("^https?://(.*?\\.|)ads\\.example\\.com.", urls);
+    ExpectSameAsRegex("^https?://(.*?\\.|)ads\\.example\\.com/$", urls);
+    ExpectSameAsRegex("^https?://(.*?\\.|)", {"http://", "https://", "httpss://", "htt://", "https:/", "https:"});
     ExpectSameAsRegex("^http://(.*?\\.|)ads\\.example\\.com/$", urls);
     ExpectSameAsRegex("^http://(.*?\\.|)$", {"http://", "http://a.", "http://a", "http://.\n."});
 }
@@ -53,6 +56,9 @@ TEST(PatternShapeTest, LineTerminatorsBoundDotAndAnchors) {
 TEST(PatternShapeTest, RequiredLiteralIsInEveryMatch) {
     EXPECT_EQ(ParseSimplePattern("^http://(.*?\\.|)ads\\.example\\.com.")->alternatives[0].RequiredLiteral(),
               "ads.example.com");
+    EXPECT_EQ(ParseSimplePattern("^https?://(.*?\\.|)ads\\.example\\.com.")->alternatives[0].RequiredLiteral(),
+              "ads.example.com");
+    EXPECT_EQ(ParseSimplePattern("^abcs?d")->alternatives[0].RequiredLiteral(), "abc");  // "s" may be missing
     EXPECT_EQ(ParseSimplePattern("/banner/.*.*(js|vbs)")->alternatives[0].RequiredLiteral(), "/banner/");
     EXPECT_EQ(RequiredLiteralOfRegex("/(https\\?:\\/\\/)104\\\\.154\\\\.\\.{100,}/"), "104\\");
     EXPECT_EQ(RequiredLiteralOfRegex("abc+de"), "ab");    // "c" is quantified
@@ -66,10 +72,11 @@ TEST(PatternShapeTest, RequiredLiteralIsInEveryMatch) {
 TEST(PatternShapeTest, RandomShapesMatchLikeStdRegex) {
     std::mt19937 rng(12345);
     auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
-    const std::vector<std::string> starts = {"", "", "^", "^http://(.*?\\.|)", "^ab", "^http://"};
+    const std::vector<std::string> starts = {"", "", "^", "^http://(.*?\\.|)", "^ab", "^http://", "^https?://(.*?\\.|)",
+                                             "^a?b", "^ab?", "^a.?", "^a?b?"};
     const std::vector<std::string> pieces = {"a", "b", "\\.", ".", ".*", ".*?", "/", "\\|", "\\?", "ab", "(a)", "(b.)"};
     const std::vector<std::string> ends = {"", "", "$", ".*(a|b.)", ".*(ab|.*)", ".*$", "(a|\\.b)", "|b"};
-    const std::vector<std::string> textPieces = {"a", "b", ".", "/", "ab", "ba", "x", "|", "?", "\n", "a.b"};
+    const std::vector<std::string> textPieces = {"a", "b", ".", "/", "ab", "ba", "x", "|", "?", "\n", "a.b", "s://"};
     int parsed = 0;
     for (int i = 0; i < 3000; ++i) {
         std::string pattern = pick(starts);
@@ -80,7 +87,7 @@ TEST(PatternShapeTest, RandomShapesMatchLikeStdRegex) {
         ++parsed;
         std::regex re(pattern, std::regex::ECMAScript);
         for (int j = 0; j < 20; ++j) {
-            std::string text = rng() % 2 ? "http://" : "";
+            std::string text = rng() % 2 ? (rng() % 2 ? "http://" : "https://") : "";
             for (int k = rng() % 8; k > 0; --k) text += pick(textPieces);
             ASSERT_EQ(simple->Search(text), std::regex_search(text, re)) << pattern << " on [" << text << "]";
         }
@@ -109,12 +116,13 @@ TEST(PatternShapeTest, WholeTokensAreTokensOfEveryMatch) {
     std::mt19937 rng(777);
     auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
     const std::vector<std::string> starts = {"", "^", "^http://(.*?\\.|)", "^ab", "^a/", "^(.*?\\.|)",
-                                             "^a(.*?\\.|)"};
+                                             "^a(.*?\\.|)", "^https?://(.*?\\.|)", "^ab?", "^a?b/", "^a1?(.*?\\.|)"};
     const std::vector<std::string> pieces = {"ab", "b", "\\.", ".", ".*", "/", "-", "a1", "\\?", "(a/)"};
     const std::vector<std::string> ends = {"", "$", ".*(ab|b)", "/$", ".", "(ab|\\.b)"};
-    const std::vector<std::string> textPieces = {"a", "b", ".", "/", "ab", "a1", "-", "?", "\n", "ab.b", "http://"};
+    const std::vector<std::string> textPieces = {"a", "b", ".", "/", "ab", "a1", "-", "?", "\n", "ab.b", "http://",
+                                                 "https://"};
     int checked = 0;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 30000; ++i) {
         std::string pattern = pick(starts);
         for (int k = rng() % 5; k > 0; --k) pattern += pick(pieces);
         pattern += pick(ends);

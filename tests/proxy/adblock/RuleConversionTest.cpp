@@ -41,7 +41,7 @@ TEST(ReplaceAllTest, StopsAfterTheLimitInsteadOfEndingTheProgram) {
 
 TEST(ConvertLineTest, AddressRulesBecomeAnchoredPatterns) {
     auto r = Convert("||ads.example.com^");
-    EXPECT_EQ(r.urlPattern, "^http://(.*?\\.|)ads\\.example\\.com.");
+    EXPECT_EQ(r.urlPattern, "^https?://(.*?\\.|)ads\\.example\\.com.");
     EXPECT_EQ(r.domainText, ".*");
     EXPECT_EQ(r.exception, 0);
     EXPECT_EQ(Convert("|http://ad.example.com/a.js|").urlPattern, "^http://ad\\.example\\.com/a\\.js$");
@@ -54,14 +54,14 @@ TEST(ConvertLineTest, AddressRulesBecomeAnchoredPatterns) {
 
 TEST(ConvertLineTest, BarsInsideAreLiteral) {
     EXPECT_EQ(Convert("a|b").urlPattern, "a\\|b");
-    EXPECT_EQ(Convert("||").urlPattern, "^http://(.*?\\.|)");
-    EXPECT_EQ(Convert("|||").urlPattern, "^http://(.*?\\.|)$");
+    EXPECT_EQ(Convert("||").urlPattern, "^https?://(.*?\\.|)");
+    EXPECT_EQ(Convert("|||").urlPattern, "^https?://(.*?\\.|)$");
     EXPECT_EQ(Convert("|a|b|").urlPattern, "^a\\|b$");
 }
 
 TEST(ConvertLineTest, OptionsGiveTypeSuffixThirdPartyAndDomains) {
     auto r = Convert("@@||example.com^$image,domain=example.net|example.org");
-    EXPECT_EQ(r.urlPattern, "^http://(.*?\\.|)example\\.com..*(jpg|png|bmp|gif)");
+    EXPECT_EQ(r.urlPattern, "^https?://(.*?\\.|)example\\.com..*(jpg|png|bmp|gif)");
     EXPECT_EQ(r.domainText, "(example\\.net|example\\.org)");
     EXPECT_EQ(r.exception, 1);
 

@@ -47,6 +47,14 @@ TEST(AnchorText, ImageAttributesThenTextWithoutTags) {
     EXPECT_EQ(AnchorText(L"<a href=x>1 > 2 <b>x</b></a>"), L"1 > 2 <b>x</b>");
 }
 
+TEST(AnchorText, StepsOverWholeCharactersBeyondTheBasicPlane) {
+    // The quote after "alt=" and the character before "/a>" may each be one
+    // character of two wchar_t (a surrogate pair, where wchar_t is UTF-16).
+    EXPECT_EQ(AnchorText(L"<a href=x><img alt=\U0001F600tip\" src=y></a>"), L"tip");
+    EXPECT_EQ(AnchorText(L"<a href=x>ab\U0001F600/a>"), L"ab");
+    EXPECT_EQ(AnchorText(L"<a href=x>\U0001F600/a>"), L"");
+}
+
 TEST(ExtractTitle, BetweenTheFirstTitleTags) {
     EXPECT_EQ(ExtractTitle(L"<head><title>Hello</title><title>2</title>"), L"Hello");
     EXPECT_EQ(ExtractTitle(L"<title>open"), L"");
@@ -160,6 +168,22 @@ TEST(HTMLFilter, PagesReturnInTheirOwnEncoding) {
 
     Filtered condemned = FilterPage(words, Gbk(L"<title>赌博</title>"));
     EXPECT_FALSE(condemned.passed);
+}
+
+TEST(HTMLFilter, CharactersBeyondTheBasicPlaneSurviveAndAreMatched) {
+    DataFolder data;
+    data.Write("Data/block_words.txt", "\xF0\x9D\x84\x9E" "bad\n");  // "𝄞bad"
+    WordFilterPair& words = data.Words();
+    // UTF-8 bytes as they arrive: four-byte sequences, the last one the
+    // highest character there is.
+    const std::string head = "<html><head><title>\xF0\x9F\x98\x80 news</title></head><body>";
+    const std::string kept = "<a href=2>\xF0\x9D\x84\x9E ok \xF4\x8F\xBF\xBF</a>";
+    Filtered f = FilterPage(words, head + "<a href=1>x\xF0\x9D\x84\x9E" "BAD</a>" + kept + "</body></html>");
+    EXPECT_TRUE(f.passed);
+    EXPECT_EQ(f.body, head + kept + "</body></html>");
+    EXPECT_EQ(f.removed, 1);
+
+    EXPECT_FALSE(FilterPage(words, "<title>\xF0\x9D\x84\x9E" "bad</title>").passed);
 }
 
 TEST(HTMLFilter, ConcurrencyOfPagesSharingFiltersAndStore) {

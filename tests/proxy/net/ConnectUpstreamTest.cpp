@@ -1,11 +1,6 @@
 #include "net/ConnectUpstream.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,50 +15,44 @@
 #include <platform/Socket.h>
 
 #include "net/CLocalProxy.h"
+#include "net/SafeSearch.h"
 #include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
 namespace {
 
-uint32_t Ip(const char* dotted) {
-    in_addr a{};
-    inet_pton(AF_INET, dotted, &a);
-    return a.s_addr;
-}
+using testsupport::Ipv4;
+using platform::kInvalidSocket;
 
 // A listening socket on one loopback address whose waits all have deadlines.
 class Listener {
 public:
-    Listener(const char* address, uint16_t port, int backlog = 16) : address_(Ip(address)) {
+    Listener(const char* address, uint16_t port, int backlog = 16) : address_(Ipv4(address)) {
         fd_ = platform::CreateTcpSocket().rc;
         if (platform::BindIPv4(fd_, address, port).rc != 0 || platform::ListenOn(fd_, backlog).rc != 0) {
-            ::close(fd_);
-            fd_ = -1;
+            platform::CloseSocket(fd_);
+            fd_ = kInvalidSocket;
             return;
         }
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = platform::LocalPort(fd_);
     }
     ~Listener() {
-        for (int c : accepted_) ::close(c);
-        if (fd_ >= 0) ::close(fd_);
+        for (platform::Socket c : accepted_) platform::CloseSocket(c);
+        platform::CloseSocket(fd_);
     }
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return fd_ != kInvalidSocket; }
     uint16_t port() const { return port_; }
     uint32_t address() const { return address_; }
     void CloseNow() {
-        ::close(fd_);
-        fd_ = -1;
+        platform::CloseSocket(fd_);
+        fd_ = kInvalidSocket;
     }
 
-    // One pending connection, or -1 when none arrives in time.
-    int AcceptWithin(int ms) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, ms) != 1) return -1;
-        int c = ::accept(fd_, nullptr, nullptr);
-        if (c >= 0) accepted_.push_back(c);
+    // One pending connection, or kInvalidSocket when none arrives in time.
+    platform::Socket AcceptWithin(int ms) {
+        if (platform::WaitReadable(fd_, ms).rc != 1) return kInvalidSocket;
+        platform::Socket c = platform::AcceptOn(fd_).rc;
+        if (c != kInvalidSocket) accepted_.push_back(c);
         return c;
     }
 
@@ -71,27 +60,26 @@ public:
     // connect that returned has its connection queued here already.
     std::vector<std::string> DrainConnections() {
         std::vector<std::string> out;
-        for (int c; (c = AcceptWithin(20)) >= 0;) out.push_back(ReadUntilClosed(c));
+        for (platform::Socket c; (c = AcceptWithin(20)) != kInvalidSocket;) out.push_back(ReadUntilClosed(c));
         return out;
     }
 
 private:
-    static std::string ReadUntilClosed(int c) {
+    static std::string ReadUntilClosed(platform::Socket c) {
         std::string data;
         char buf[256];
         for (;;) {
-            pollfd p{c, POLLIN, 0};
-            if (::poll(&p, 1, 2000) != 1) return data + "<timeout>";
-            ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (platform::WaitReadable(c, 2000).rc != 1) return data + "<timeout>";
+            int n = platform::RecvSome(c, buf, sizeof buf).rc;
             if (n <= 0) return data;
             data.append(buf, static_cast<size_t>(n));
         }
     }
 
-    int fd_ = -1;
+    platform::Socket fd_ = kInvalidSocket;
     uint16_t port_ = 0;
     uint32_t address_;
-    std::vector<int> accepted_;
+    std::vector<platform::Socket> accepted_;
 };
 
 // Listeners on several loopback addresses sharing one port, as the addresses
@@ -126,7 +114,7 @@ public:
 struct ScriptedTiming {
     std::map<uint32_t, int> ms;
     std::vector<uint32_t> calls;
-    int operator()(uint32_t address, uint16_t port, int& socket, PendingConnects* pending) {
+    int operator()(uint32_t address, uint16_t port, platform::Socket& socket, PendingConnects* pending) {
         calls.push_back(address);
         int real = TimedConnect(address, port, socket, pending);
         if (real >= kConnectFailedMs) return real;
@@ -143,38 +131,39 @@ protected:
         port = listeners[0]->port();
         dialer.resolver = &resolver;
         dialer.timedConnect = std::ref(timing);
-        resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3"), Ip("127.0.0.4")};
+        resolver.names["origin.test"] = {Ipv4("127.0.0.2"), Ipv4("127.0.0.3"), Ipv4("127.0.0.4")};
     }
     void TearDown() override { platform::CloseSocket(socket); }
 
     // Marks the chosen connection, closes it, and reports what each listener saw.
     std::vector<std::vector<std::string>> Seen() {
-        if (socket >= 0) platform::SendSome(socket, "chosen", 6);
+        if (socket != platform::kInvalidSocket) platform::SendSome(socket, "chosen", 6);
         platform::CloseSocket(socket);
-        socket = -1;
+        socket = platform::kInvalidSocket;
         std::vector<std::vector<std::string>> out;
         for (auto& l : listeners) out.push_back(l->DrainConnections());
         return out;
     }
 
     testsupport::TempFolder folder;
-    HostCache cache{folder / "host.dat"};
+    std::atomic<int64_t> now{1'700'000'000};
+    HostCache cache{folder / "host.dat", [this] { return now.load(); }};
     FakeResolver resolver;
     ScriptedTiming timing;
     UpstreamDialer dialer;
     std::vector<std::unique_ptr<Listener>> listeners;
     uint16_t port = 0;
-    int socket = -1;
+    platform::Socket socket = platform::kInvalidSocket;
     using Seen_t = std::vector<std::vector<std::string>>;
 };
 
 TEST_F(ConnectUpstreamTest, KeepsFastestOfAllAddressesAndRemembersIt) {
-    timing.ms = {{Ip("127.0.0.2"), 40}, {Ip("127.0.0.3"), 5}, {Ip("127.0.0.4"), 20}};
+    timing.ms = {{Ipv4("127.0.0.2"), 40}, {Ipv4("127.0.0.3"), 5}, {Ipv4("127.0.0.4"), 20}};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
-    EXPECT_EQ(timing.calls, (std::vector<uint32_t>{Ip("127.0.0.2"), Ip("127.0.0.3"), Ip("127.0.0.4")}));
+    EXPECT_EQ(timing.calls, (std::vector<uint32_t>{Ipv4("127.0.0.2"), Ipv4("127.0.0.3"), Ipv4("127.0.0.4")}));
     auto remembered = cache.Find("origin.test");
     ASSERT_TRUE(remembered);
-    EXPECT_EQ(remembered->address, Ip("127.0.0.3"));
+    EXPECT_EQ(remembered->address, Ipv4("127.0.0.3"));
     EXPECT_EQ(remembered->connectMs, 5);
     // Every address was connected once; only the fastest stays open.
     EXPECT_EQ(Seen(), (Seen_t{{""}, {"chosen"}, {""}}));
@@ -183,33 +172,33 @@ TEST_F(ConnectUpstreamTest, KeepsFastestOfAllAddressesAndRemembersIt) {
 TEST_F(ConnectUpstreamTest, ReusesRememberedAddressUpTo30MsSlower) {
     for (int ms : {0, 40, 70}) {
         SCOPED_TRACE(ms);
-        cache.Store(HostRecord::Make(Ip("127.0.0.4"), "origin.test", 40, cache.Now32()));
-        timing.ms = {{Ip("127.0.0.4"), ms}};
+        cache.Store(HostRecord::Make(Ipv4("127.0.0.4"), "origin.test", 40, cache.Now32()));
+        timing.ms = {{Ipv4("127.0.0.4"), ms}};
         timing.calls.clear();
         ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
         EXPECT_EQ(resolver.calls, 0);
-        EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ip("127.0.0.4")});
+        EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ipv4("127.0.0.4")});
         EXPECT_EQ(cache.Find("origin.test")->connectMs, 40);  // a reuse stores nothing
         EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
     }
 }
 
 TEST_F(ConnectUpstreamTest, ResolvesAnewWhen31MsSlower) {
-    cache.Store(HostRecord::Make(Ip("127.0.0.4"), "origin.test", 40, cache.Now32()));
-    timing.ms = {{Ip("127.0.0.2"), 60}, {Ip("127.0.0.3"), 8}, {Ip("127.0.0.4"), 71}};
+    cache.Store(HostRecord::Make(Ipv4("127.0.0.4"), "origin.test", 40, cache.Now32()));
+    timing.ms = {{Ipv4("127.0.0.2"), 60}, {Ipv4("127.0.0.3"), 8}, {Ipv4("127.0.0.4"), 71}};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
     EXPECT_EQ(resolver.calls, 1);
     EXPECT_EQ(timing.calls.size(), 4u);
-    EXPECT_EQ(cache.Find("origin.test")->address, Ip("127.0.0.3"));
+    EXPECT_EQ(cache.Find("origin.test")->address, Ipv4("127.0.0.3"));
     EXPECT_EQ(cache.Find("origin.test")->connectMs, 8);
     // The slow remembered connection and the other fresh ones are all closed.
     EXPECT_EQ(Seen(), (Seen_t{{""}, {"chosen"}, {"", ""}}));
 }
 
 TEST_F(ConnectUpstreamTest, SlowRememberedConnectionIsFallbackWhenNothingElseConnects) {
-    cache.Store(HostRecord::Make(Ip("127.0.0.4"), "origin.test", 40, cache.Now32()));
-    timing.ms = {{Ip("127.0.0.4"), 500}};
-    resolver.names["origin.test"] = {Ip("127.0.0.9")};  // nobody listens there
+    cache.Store(HostRecord::Make(Ipv4("127.0.0.4"), "origin.test", 40, cache.Now32()));
+    timing.ms = {{Ipv4("127.0.0.4"), 500}};
+    resolver.names["origin.test"] = {Ipv4("127.0.0.9")};  // nobody listens there
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
     EXPECT_EQ(cache.Find("origin.test")->connectMs, 40);
     EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
@@ -221,22 +210,104 @@ TEST_F(ConnectUpstreamTest, SlowRememberedConnectionIsFallbackWhenNothingElseCon
 }
 
 TEST_F(ConnectUpstreamTest, FailedRememberedAddressIsReplaced) {
-    cache.Store(HostRecord::Make(Ip("127.0.0.5"), "origin.test", 1, cache.Now32()));  // nobody listens there
-    resolver.names["origin.test"] = {Ip("127.0.0.3")};
+    cache.Store(HostRecord::Make(Ipv4("127.0.0.5"), "origin.test", 1, cache.Now32()));  // nobody listens there
+    resolver.names["origin.test"] = {Ipv4("127.0.0.3")};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
-    EXPECT_EQ(cache.Find("origin.test")->address, Ip("127.0.0.3"));
+    EXPECT_EQ(cache.Find("origin.test")->address, Ipv4("127.0.0.3"));
     EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
 }
 
-TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
-    resolver.names["origin.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3")};
-    timing.ms = {{Ip("127.0.0.2"), 9000}, {Ip("127.0.0.3"), 9500}};
+// A busy host is resolved again an hour after it was last resolved: the
+// remembered address is used on while the host still has it, and forgotten
+// once the host has moved.
+TEST_F(ConnectUpstreamTest, RememberedAddressIsCheckedAgainstAFreshResolutionEveryHour) {
+    timing.ms = {{Ipv4("127.0.0.2"), 40}, {Ipv4("127.0.0.3"), 5}, {Ipv4("127.0.0.4"), 20}};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
-    EXPECT_EQ(socket, -1);
+    Seen();
+    now += HostCache::kConfirmSeconds - 1;
+    timing.calls.clear();
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 1);
+    EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ipv4("127.0.0.3")});
+    Seen();
+
+    now += 1;  // an hour since the resolution, though used all along
+    timing.calls.clear();
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 2);
+    EXPECT_EQ(timing.calls, std::vector<uint32_t>{Ipv4("127.0.0.3")});  // still its address: reused
+    EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+    now += HostCache::kConfirmSeconds - 1;
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(resolver.calls, 2) << "the confirmation counts as a resolution";
+    Seen();
+
+    now += 1;
+    resolver.names["origin.test"] = {Ipv4("127.0.0.2"), Ipv4("127.0.0.4")};  // the site moved
+    timing.calls.clear();
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(timing.calls, (std::vector<uint32_t>{Ipv4("127.0.0.2"), Ipv4("127.0.0.4")}));
+    EXPECT_EQ(cache.Find("origin.test")->address, Ipv4("127.0.0.4"));
+    EXPECT_EQ(Seen(), (Seen_t{{""}, {}, {"chosen"}}));
+
+    // A host that no longer resolves is not reached through its old address.
+    now += HostCache::kConfirmSeconds;
+    resolver.names.erase("origin.test");
+    EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(socket, platform::kInvalidSocket);
+    EXPECT_EQ(Seen(), (Seen_t{{}, {}, {}}));
+}
+
+// With SafeSearch on, each search engine's hosts are connected to the
+// addresses of the name it gives for filtered searches, and remembered under
+// their own name; with it off, to their own addresses again.
+TEST_F(ConnectUpstreamTest, SearchEnginesAreConnectedToTheirSafeSearchAddresses) {
+    const std::pair<const char*, const char*> engines[] = {
+        {"google.com", "forcesafesearch.google.com"},       {"www.google.com", "forcesafesearch.google.com"},
+        {"www.google.com.hk", "forcesafesearch.google.com"}, {"www.google.co.uk", "forcesafesearch.google.com"},
+        {"WWW.Google.DE", "forcesafesearch.google.com"},     {"bing.com", "strict.bing.com"},
+        {"www.bing.com", "strict.bing.com"},                {"www.youtube.com", "restrict.youtube.com"},
+        {"m.youtube.com", "restrict.youtube.com"},          {"youtube.com", "restrict.youtube.com"},
+        {"youtubei.googleapis.com", "restrict.youtube.com"}, {"youtube.googleapis.com", "restrict.youtube.com"},
+        {"www.youtube-nocookie.com", "restrict.youtube.com"}, {"duckduckgo.com", "safe.duckduckgo.com"},
+        {"www.duckduckgo.com", "safe.duckduckgo.com"},
+    };
+    for (const auto& [host, safeName] : engines) {
+        SCOPED_TRACE(host);
+        resolver.names[host] = {Ipv4("127.0.0.2")};
+        resolver.names[safeName] = {Ipv4("127.0.0.3")};
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, true));
+        EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+        EXPECT_EQ(cache.Find(host)->address, Ipv4("127.0.0.3"));
+        EXPECT_FALSE(cache.Find(safeName));
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, true));  // remembered
+        EXPECT_EQ(Seen(), (Seen_t{{}, {"chosen"}, {}}));
+
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, false));
+        EXPECT_EQ(Seen(), (Seen_t{{"chosen"}, {}, {}}));
+        EXPECT_EQ(cache.Find(host)->address, Ipv4("127.0.0.2"));
+    }
+    // Other hosts of the same companies, and look-alikes, keep their own addresses.
+    for (const char* host : {"images.google.com", "google.example.com", "www.google.com.evil.test", "mail.google.com",
+                             "notbing.com", "www.bing.com.evil.test", "music.youtube.com", "duckduckgo.com.evil.test"}) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(SafeSearchAddressName(host), "");
+        resolver.names[host] = {Ipv4("127.0.0.4")};
+        ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, host, port, true));
+        EXPECT_EQ(Seen(), (Seen_t{{}, {}, {"chosen"}}));
+    }
+    EXPECT_EQ(SafeSearchAddressName("www.google.co.uk."), "forcesafesearch.google.com");
+}
+
+TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
+    resolver.names["origin.test"] = {Ipv4("127.0.0.2"), Ipv4("127.0.0.3")};
+    timing.ms = {{Ipv4("127.0.0.2"), 9000}, {Ipv4("127.0.0.3"), 9500}};
+    ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(cache.Find("origin.test"));
     EXPECT_EQ(Seen(), (Seen_t{{""}, {""}, {}}));
 
-    timing.ms = {{Ip("127.0.0.2"), 8999}, {Ip("127.0.0.3"), 9000}};
+    timing.ms = {{Ipv4("127.0.0.2"), 8999}, {Ipv4("127.0.0.3"), 9000}};
     ASSERT_TRUE(ConnectUpstream(cache, dialer, socket, "origin.test", port));
     EXPECT_EQ(cache.Find("origin.test")->connectMs, 8999);
     EXPECT_EQ(Seen(), (Seen_t{{"chosen"}, {""}, {}}));
@@ -244,13 +315,13 @@ TEST_F(ConnectUpstreamTest, NothingAt9000MsOrSlowerIsChosen) {
 
 TEST_F(ConnectUpstreamTest, UnresolvableOrUnreachableHost) {
     EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, "unknown.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(ConnectUpstream(cache, dialer, socket, nullptr, port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
 
-    resolver.names["down.test"] = {Ip("127.0.0.9")};
+    resolver.names["down.test"] = {Ipv4("127.0.0.9")};
     EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "down.test", port));
-    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(socket, platform::kInvalidSocket);
     EXPECT_FALSE(cache.Find("down.test"));
 }
 
@@ -262,7 +333,7 @@ TEST(ConnectUpstreamSlow, RealSlowConnectIsNotChosen) {
     ASSERT_EQ(listeners.size(), 2u);
     Listener& slow = *listeners[0];
     uint16_t port = slow.port();
-    int filler = -1;
+    platform::Socket filler = kInvalidSocket;
     ASSERT_LT(TimedConnect(slow.address(), port, filler), kConnectFailedMs);  // fills the queue
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -277,10 +348,10 @@ TEST(ConnectUpstreamSlow, RealSlowConnectIsNotChosen) {
     UpstreamDialer dialer;
     dialer.resolver = &resolver;
     dialer.chooseBelowMs = 300;
-    dialer.timedConnect = [&](uint32_t a, uint16_t p, int& s, PendingConnects*) {
+    dialer.timedConnect = [&](uint32_t a, uint16_t p, platform::Socket& s, PendingConnects*) {
         return measured[a] = TimedConnect(a, p, s);
     };
-    int socket = -1;
+    platform::Socket socket = kInvalidSocket;
     EXPECT_TRUE(ConnectUpstream(cache, dialer, socket, "slow.test", port));
     release.join();
     platform::CloseSocket(filler);
@@ -303,7 +374,7 @@ TEST(ConnectUpstreamConcurrency, ManyWorkersOneHost) {
     testsupport::TempFolder folder;
     HostCache cache(folder / "host.dat");
     FakeResolver resolver;
-    resolver.names["shared.test"] = {Ip("127.0.0.2"), Ip("127.0.0.3")};
+    resolver.names["shared.test"] = {Ipv4("127.0.0.2"), Ipv4("127.0.0.3")};
     UpstreamDialer dialer;
     dialer.resolver = &resolver;
 
@@ -312,8 +383,8 @@ TEST(ConnectUpstreamConcurrency, ManyWorkersOneHost) {
     for (int t = 0; t < 4; ++t) {
         workers.emplace_back([&] {
             for (int i = 0; i < 10; ++i) {
-                int s = -1;
-                if (ConnectUpstream(cache, dialer, s, "shared.test", port) && s >= 0) ++connected;
+                platform::Socket s = kInvalidSocket;
+                if (ConnectUpstream(cache, dialer, s, "shared.test", port) && s != kInvalidSocket) ++connected;
                 platform::CloseSocket(s);
             }
         });
@@ -322,7 +393,7 @@ TEST(ConnectUpstreamConcurrency, ManyWorkersOneHost) {
     EXPECT_EQ(connected.load(), 40);
     auto remembered = cache.Find("shared.test");
     ASSERT_TRUE(remembered);
-    EXPECT_TRUE(remembered->address == Ip("127.0.0.2") || remembered->address == Ip("127.0.0.3"));
+    EXPECT_TRUE(remembered->address == Ipv4("127.0.0.2") || remembered->address == Ipv4("127.0.0.3"));
 }
 
 // A connect that waits on a full accept queue returns only when aborted (its
@@ -332,7 +403,7 @@ TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
     auto listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
     ASSERT_EQ(listeners.size(), 1u);
     Listener& busy = *listeners[0];
-    int filler = -1;
+    platform::Socket filler = kInvalidSocket;
     ASSERT_LT(TimedConnect(busy.address(), busy.port(), filler), kConnectFailedMs);
 
     FakeResolver resolver;
@@ -340,7 +411,7 @@ TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
     CLocalProxy proxy(0);
     proxy.dialer.resolver = &resolver;
     std::atomic<bool> returned{false};
-    int s = -2;
+    platform::Socket s = kInvalidSocket - 1;  // neither a socket nor "none": Connect must overwrite it
     bool answer = false;
     std::thread worker([&] {
         answer = proxy.Connect(s, "busy.test", busy.port());
@@ -354,14 +425,14 @@ TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
     while (!returned) busy.AcceptWithin(50);  // frees the queue so a failing test still ends
     worker.join();
     EXPECT_TRUE(answer);
-    EXPECT_EQ(s, -1);
+    EXPECT_EQ(s, kInvalidSocket);
     EXPECT_FALSE(proxy.hostCache.Find("busy.test"));
 
     // After the stop nothing connects, not even a free address.
     Listener open("127.0.0.3", 0);
     resolver.names["open.test"] = {open.address()};
     EXPECT_TRUE(proxy.Connect(s, "open.test", open.port()));
-    EXPECT_EQ(s, -1);
+    EXPECT_EQ(s, kInvalidSocket);
     platform::CloseSocket(filler);
 }
 
@@ -371,15 +442,15 @@ TEST(ConnectUpstreamListener, ConnectUsesHostCacheAndResolver) {
     Listener origin("127.0.0.3", 0);
     ASSERT_TRUE(origin.ok());
     FakeResolver resolver;
-    resolver.names["origin.test"] = {Ip("127.0.0.3")};
+    resolver.names["origin.test"] = {Ipv4("127.0.0.3")};
     CLocalProxy proxy(0);
     proxy.dialer.resolver = &resolver;
 
-    int s = -1;
+    platform::Socket s = kInvalidSocket;
     ASSERT_TRUE(proxy.Connect(s, "origin.test", origin.port()));
-    ASSERT_GE(s, 0);
+    ASSERT_NE(s, kInvalidSocket);
     platform::CloseSocket(s);
-    EXPECT_EQ(proxy.hostCache.Find("origin.test")->address, Ip("127.0.0.3"));
+    EXPECT_EQ(proxy.hostCache.Find("origin.test")->address, Ipv4("127.0.0.3"));
     EXPECT_FALSE(proxy.Connect(s, "nowhere.test", origin.port()));
     EXPECT_EQ(resolver.calls, 2);  // the system resolver was never asked
 }

@@ -1,6 +1,5 @@
 #include "net/HostCache.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,11 +14,7 @@
 
 namespace {
 
-uint32_t Ip(const char* dotted) {
-    in_addr a{};
-    inet_pton(AF_INET, dotted, &a);
-    return a.s_addr;
-}
+uint32_t Ip(const char* dotted) { return testsupport::Ipv4(dotted); }
 
 constexpr int64_t kNow = 1'700'000'000;
 
@@ -224,6 +219,85 @@ TEST(HostCacheFile, LookupBeforeRestartKeepsEntry) {
     HostCache restarted(folder / "host.dat", clock.clock());
     EXPECT_TRUE(restarted.Find("used.example"));
     EXPECT_FALSE(restarted.Find("unused.example"));
+}
+
+// Bounded like the verdict cache: a host used recently stays, the least
+// recently used goes, and host.dat never holds more than the bound.
+TEST(HostCacheEntries, AtMostTenThousandHostsLeastRecentlyUsedGoesFirst) {
+    testsupport::TempFolder folder;
+    FakeClock clock;
+    {
+        HostCache cache(folder / "host.dat", clock.clock());
+        cache.Store(HostRecord::Make(Ip("127.0.0.2"), "busy.example", 1, kNow));
+        cache.Store(HostRecord::Make(Ip("127.0.0.2"), "idle.example", 1, kNow));
+        for (size_t i = 0; i < HostCache::kMaxHosts + 500; ++i) {
+            cache.Store(HostRecord::Make(Ip("127.0.0.3"), "h" + std::to_string(i) + ".example", 1, kNow));
+            if (i % 1000 == 0) {
+                ASSERT_TRUE(cache.Lookup("busy.example"));
+            }
+        }
+        EXPECT_EQ(cache.Size(), HostCache::kMaxHosts);
+        EXPECT_TRUE(cache.Find("busy.example"));
+        EXPECT_FALSE(cache.Find("idle.example"));
+        EXPECT_FALSE(cache.Find("h0.example"));
+        EXPECT_TRUE(cache.Find("h" + std::to_string(HostCache::kMaxHosts + 499) + ".example"));
+    }
+    EXPECT_EQ(folder.Read("host.dat").size(), HostCache::kMaxHosts * HostRecord::kSize);
+}
+
+// A file of an older version may hold any number of records: the most
+// recently used are kept, and they are the ones a full cache gives up last.
+TEST(HostCacheFile, LoadKeepsTheMostRecentlyUsedTenThousand) {
+    testsupport::TempFolder folder;
+    FakeClock clock;
+    std::vector<HostRecord> records;
+    const int total = static_cast<int>(HostCache::kMaxHosts) * 3;
+    for (int i = 0; i < total; ++i)  // host i was last used i seconds ago
+        records.push_back(HostRecord::Make(Ip("127.0.0.2"), "h" + std::to_string(i) + ".example", 1, kNow - i));
+    folder.Write("host.dat", FileOf(records));
+    HostCache cache(folder / "host.dat", clock.clock());
+    ASSERT_EQ(cache.Size(), HostCache::kMaxHosts);
+    EXPECT_TRUE(cache.Find("h0.example"));
+    EXPECT_TRUE(cache.Find("h" + std::to_string(HostCache::kMaxHosts - 1) + ".example"));
+    EXPECT_FALSE(cache.Find("h" + std::to_string(HostCache::kMaxHosts) + ".example"));
+    // A new host pushes out the oldest loaded one.
+    cache.Store(HostRecord::Make(Ip("127.0.0.3"), "new.example", 1, kNow));
+    EXPECT_TRUE(cache.Find("h0.example"));
+    EXPECT_FALSE(cache.Find("h" + std::to_string(HostCache::kMaxHosts - 1) + ".example"));
+}
+
+// An address counts as confirmed for an hour after its host was resolved
+// (the way the caller resolves it now); using it does not extend that.
+TEST(HostCacheEntries, AddressesAreConfirmedForAnHourAfterResolving) {
+    testsupport::TempFolder folder;
+    FakeClock clock;
+    using R = HostCache::Resolution;
+    {
+        HostCache cache(folder / "host.dat", clock.clock());
+        cache.Store(HostRecord::Make(Ip("127.0.0.2"), "a.example", 1, kNow));
+        clock.now = kNow + HostCache::kConfirmSeconds - 1;
+        EXPECT_TRUE(cache.Lookup("a.example")->confirmed);
+        EXPECT_FALSE(cache.Lookup("a.example", R::SafeSearchName)->confirmed);
+        clock.now = kNow + HostCache::kConfirmSeconds;
+        EXPECT_FALSE(cache.Lookup("a.example")->confirmed);
+
+        cache.Confirm("a.example", Ip("127.0.0.9"), R::OwnName);  // not its address: nothing changes
+        EXPECT_FALSE(cache.Lookup("a.example")->confirmed);
+        cache.Confirm("a.example", Ip("127.0.0.2"), R::OwnName);
+        EXPECT_TRUE(cache.Lookup("a.example")->confirmed);
+        clock.now = kNow - 10;  // a clock set back
+        EXPECT_FALSE(cache.Lookup("a.example")->confirmed);
+
+        cache.Forget("a.example", Ip("127.0.0.9"));
+        EXPECT_TRUE(cache.Find("a.example"));
+        cache.Forget("a.example", Ip("127.0.0.2"));
+        EXPECT_FALSE(cache.Find("a.example"));
+        cache.Store(HostRecord::Make(Ip("127.0.0.3"), "b.example", 1, kNow));
+    }
+    // When a loaded record's host was resolved is not known.
+    HostCache restarted(folder / "host.dat", clock.clock());
+    ASSERT_TRUE(restarted.Lookup("b.example"));
+    EXPECT_FALSE(restarted.Lookup("b.example")->confirmed);
 }
 
 TEST(HostCacheConcurrency, StoresAndLookupsFromManyThreads) {

@@ -1,8 +1,7 @@
 // The socket calls every connection makes through its server object.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include <platform/Socket.h>
 
 #include <string>
 #include <thread>
@@ -16,15 +15,15 @@ namespace {
 struct ConnectedPair {
     CSocketBase server{testsupport::FreeLoopbackPort()};
     testsupport::LoopbackClient client;
-    int accepted = -1;
+    platform::Socket accepted = platform::kInvalidSocket;
 
     bool Open() {
         if (server.Listen() != 1) return false;
         if (!client.Connect(server.Port())) return false;
-        return server.Accept(accepted) >= 0;
+        return server.Accept(accepted) != platform::kInvalidSocket;
     }
     ~ConnectedPair() {
-        if (accepted >= 0) ::close(accepted);
+        platform::CloseSocket(accepted);
         server.CloseListenSocket();
     }
 };
@@ -39,7 +38,7 @@ TEST(SocketBaseTest, SendDeliversALargeBufferWhole) {
     std::string received;
     std::thread reader([&] { received = pair.client.ReadUntilClosed(10000); });
     EXPECT_EQ(pair.server.Send(pair.accepted, big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
-    ::shutdown(pair.accepted, SHUT_WR);
+    platform::ShutdownSend(pair.accepted);
     reader.join();
     EXPECT_EQ(received, big);
 }
@@ -63,10 +62,7 @@ TEST(SocketBaseTest, RecvReturnsZeroWhenThePeerClosed) {
 TEST(SocketBaseTest, SendToAResetPeerFailsWithoutEndingTheProcess) {
     ConnectedPair pair;
     ASSERT_TRUE(pair.Open());
-    // Reset: linger 0 then close.
-    linger l{1, 0};
-    ::setsockopt(pair.client.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    pair.client.Close();
+    pair.client.Reset();
     std::string chunk(64 * 1024, 'x');
     int result = 1;
     for (int i = 0; i < 50 && result > 0; ++i)
@@ -77,24 +73,24 @@ TEST(SocketBaseTest, SendToAResetPeerFailsWithoutEndingTheProcess) {
 TEST(SocketBaseTest, ConnectReachesANumericLoopbackHostAndFailsForAClosedPort) {
     CSocketBase server(testsupport::FreeLoopbackPort());
     ASSERT_EQ(server.Listen(), 1);
-    int s = -1;
+    platform::Socket s = platform::kInvalidSocket;
     EXPECT_TRUE(server.Connect(s, "127.0.0.1", server.Port()));
-    EXPECT_GE(s, 0);
-    ::close(s);
-    int t = -1;
+    EXPECT_NE(s, platform::kInvalidSocket);
+    platform::CloseSocket(s);
+    platform::Socket t = platform::kInvalidSocket;
     EXPECT_FALSE(server.Connect(t, "127.0.0.1", testsupport::FreeLoopbackPort()));
-    EXPECT_EQ(t, -1);
+    EXPECT_EQ(t, platform::kInvalidSocket);
     server.CloseListenSocket();
 }
 
 TEST(SocketBaseTest, AcceptFailsOnceTheListeningSocketIsClosed) {
     CSocketBase server(testsupport::FreeLoopbackPort());
     ASSERT_EQ(server.Listen(), 1);
-    int accepted = 0;
+    platform::Socket accepted = 0;
     std::thread acceptor([&] { server.Accept(accepted); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     server.CloseListenSocket();
     acceptor.join();
-    EXPECT_EQ(accepted, -1);
+    EXPECT_EQ(accepted, platform::kInvalidSocket);
     EXPECT_FALSE(server.IsListening());
 }

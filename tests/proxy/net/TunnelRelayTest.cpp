@@ -1,39 +1,39 @@
 #include "net/TunnelRelay.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <platform/Socket.h>
+
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "net/ConnectionRecord.h"
+#include "support/LoopbackClient.h"
 
 namespace {
 
 // Reads exactly n bytes, or what arrived before the deadline or the close.
-std::string ReadExactly(int fd, size_t n, int timeoutMs = 3000) {
+std::string ReadExactly(platform::Socket fd, size_t n, int timeoutMs = 3000) {
     std::string out;
     char buf[65536];
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out.size() < n) {
         int left = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-        pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, left) != 1) break;
-        ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        if (left <= 0 || platform::WaitReadable(fd, left).rc != 1) break;
+        int got = platform::RecvSome(fd, buf, static_cast<int>(std::min(sizeof buf, n - out.size()))).rc;
         if (got <= 0) break;
         out.append(buf, static_cast<size_t>(got));
     }
     return out;
 }
 
-bool SendAll(int fd, const std::string& data) {
+bool SendAll(platform::Socket fd, const std::string& data) {
     for (size_t sent = 0; sent < data.size();) {
-        ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        int n = platform::SendSome(fd, data.data() + sent, static_cast<int>(data.size() - sent)).rc;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -41,20 +41,17 @@ bool SendAll(int fd, const std::string& data) {
 }
 
 // A tunnel between a browser and an origin server: the proxy holds one end of
-// each socket pair; the test plays browser and origin on the other ends.
+// each connection; the test plays browser and origin on the other ends.
 struct Tunnel {
-    int browser = -1, proxyClient = -1, proxyUpstream = -1, origin = -1;
+    platform::Socket browser = platform::kInvalidSocket, proxyClient = platform::kInvalidSocket,
+                     proxyUpstream = platform::kInvalidSocket, origin = platform::kInvalidSocket;
     ConnectionRecord forward;   // origin -> browser
     ConnectionRecord backward;  // browser -> origin: the sockets swapped
     std::future<int> down, up;
 
     Tunnel() {
-        int a[2], b[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, a) != 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, b) != 0) return;
-        browser = a[0];
-        proxyClient = a[1];
-        proxyUpstream = b[0];
-        origin = b[1];
+        if (!testsupport::LoopbackSocketPair(browser, proxyClient)) return;
+        if (!testsupport::LoopbackSocketPair(proxyUpstream, origin)) return;
         forward.clientSocket = proxyClient;
         forward.upstreamSocket = proxyUpstream;
         backward.clientSocket = proxyUpstream;
@@ -64,11 +61,10 @@ struct Tunnel {
     }
     ~Tunnel() {
         // Ends any relay still running before the records go.
-        for (int fd : {proxyClient, proxyUpstream}) ::shutdown(fd, SHUT_RDWR);
+        for (platform::Socket fd : {proxyClient, proxyUpstream}) platform::ShutdownSocket(fd);
         if (down.valid()) down.wait();
         if (up.valid()) up.wait();
-        for (int fd : {browser, proxyClient, proxyUpstream, origin})
-            if (fd >= 0) ::close(fd);
+        for (platform::Socket fd : {browser, proxyClient, proxyUpstream, origin}) platform::CloseSocket(fd);
     }
     static bool Ended(std::future<int>& f, int timeoutMs = 3000) {
         return f.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready && f.get() == 0;
@@ -77,7 +73,7 @@ struct Tunnel {
 
 TEST(TunnelRelay, CopiesBytesBothWaysExactly) {
     Tunnel t;
-    ASSERT_GE(t.origin, 0);
+    ASSERT_NE(t.origin, platform::kInvalidSocket);
     static const char kHello[] = "\x16\x03\x01 client hello \0 with a zero";
     const std::string hello(kHello, sizeof kHello);  // the zero bytes included
     ASSERT_TRUE(SendAll(t.browser, hello));
@@ -95,9 +91,9 @@ TEST(TunnelRelay, CopiesBytesBothWaysExactly) {
 
 TEST(TunnelRelay, OriginClosingEndsItsDirection) {
     Tunnel t;
-    ASSERT_GE(t.origin, 0);
+    ASSERT_NE(t.origin, platform::kInvalidSocket);
     ASSERT_TRUE(SendAll(t.origin, "last words"));
-    ::shutdown(t.origin, SHUT_WR);
+    platform::ShutdownSend(t.origin);
     EXPECT_EQ(ReadExactly(t.browser, 10), "last words");
     EXPECT_TRUE(Tunnel::Ended(t.down));
     // The other direction still works until the sockets are closed.
@@ -105,17 +101,18 @@ TEST(TunnelRelay, OriginClosingEndsItsDirection) {
     EXPECT_EQ(ReadExactly(t.origin, 4), "more");
     EXPECT_EQ(t.up.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     // Closing both sockets, as the worker does, ends it.
-    ::shutdown(t.proxyClient, SHUT_RDWR);
-    ::shutdown(t.proxyUpstream, SHUT_RDWR);
+    platform::ShutdownSocket(t.proxyClient);
+    platform::ShutdownSocket(t.proxyUpstream);
     EXPECT_TRUE(Tunnel::Ended(t.up));
 }
 
 TEST(TunnelRelay, BrowserGoneEndsRelayOnFailedSend) {
     Tunnel t;
-    ASSERT_GE(t.origin, 0);
-    ::close(t.browser);
-    t.browser = -1;
-    EXPECT_TRUE(Tunnel::Ended(t.up));  // its receive sees the close
+    ASSERT_NE(t.origin, platform::kInvalidSocket);
+    // Gone abruptly: a reset, so the very next send to it fails.
+    platform::ResetSocket(t.browser);
+    t.browser = platform::kInvalidSocket;
+    EXPECT_TRUE(Tunnel::Ended(t.up));  // its receive sees the reset
     // The origin's next bytes cannot be delivered: that relay ends too.
     SendAll(t.origin, "to nobody");
     EXPECT_TRUE(Tunnel::Ended(t.down));

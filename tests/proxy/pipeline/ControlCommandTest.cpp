@@ -62,3 +62,21 @@ TEST_F(ControlCommandTest, HideImagesMarksTheSiteSoItsPagesLoseTheirImages) {
     std::string filtered = Body(Exchange(request));
     EXPECT_EQ(filtered.find("<img src"), std::string::npos) << filtered;
 }
+
+// A control command reloads the ad-block rules as well: a list changed since
+// the last load is in force for the next request.
+TEST_F(ControlCommandTest, CommandTakesUpAChangedAdBlockList) {
+    folder_->Write("www/OperationCompleted.html", "<p>done</p>");
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    folder_->Write("Data/easylistchina.txt", "||ads1.test^\n");
+    StartWithWebServer();
+    std::string p = std::to_string(origin.port());
+    auto get = [&](const std::string& host) { return Exchange("GET http://" + host + ":" + p + "/x HTTP/1.1\r\n\r\n"); };
+    EXPECT_EQ(Body(get("ads1.test")), kNotFoundBody);
+    EXPECT_EQ(Body(get("ads2.test")), "ok");
+
+    folder_->Write("Data/easylistchina.txt", "||ads2.test^\n");
+    EXPECT_NE(Command("/zelk.black?url=unrelated.test").find("<p>done</p>"), std::string::npos);
+    EXPECT_EQ(Body(get("ads1.test")), "ok");
+    EXPECT_EQ(Body(get("ads2.test")), kNotFoundBody);
+}

@@ -8,8 +8,6 @@
 #include <string>
 #include <thread>
 
-#include <arpa/inet.h>
-
 #include "net/CLocalProxy.h"
 #include "net/HostResolver.h"
 #include "support/FakeOrigin.h"
@@ -22,7 +20,7 @@ class TestResolver : public IHostResolver {
 public:
     std::vector<uint32_t> Resolve(const std::string& host) const override {
         if (host == "nowhere.test") return {};
-        if (host.size() > 5 && host.compare(host.size() - 5, 5, ".test") == 0) return {htonl(INADDR_LOOPBACK)};
+        if (host.size() > 5 && host.compare(host.size() - 5, 5, ".test") == 0) return {testsupport::Ipv4("127.0.0.1")};
         return SystemHostResolver::Instance().Resolve(host);
     }
 };
@@ -57,15 +55,15 @@ protected:
     }
 
     // Writes the configuration (the test's keys first: the first of a key
-    // wins) and starts.
-    void Start(const std::string& extraConfig = "") {
+    // wins) and starts; names are resolved by `resolver`, else by resolver_.
+    void Start(const std::string& extraConfig = "", const IHostResolver* resolver = nullptr) {
         folder_->Write("Data/config.ini", "[Proxy]\n" + extraConfig +
                                               "showControl=0\njieseTips=0\nxiuShenTips=0\nimageMode=0\n"
                                               "intelligentValue=50\n");
         ProxyConfig().LoadData();
         port_ = testsupport::FreeLoopbackPort();
         proxy_ = std::make_unique<CLocalProxy>(port_);
-        proxy_->dialer.resolver = &resolver_;
+        proxy_->dialer.resolver = resolver ? resolver : &resolver_;
         ASSERT_EQ(proxy_->Listen(), 1);
         serving_ = std::thread([this] { proxy_->AcceptLoop(); });
     }

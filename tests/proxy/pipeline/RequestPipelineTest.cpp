@@ -1,9 +1,10 @@
 // Requests through the real listener: what reaches the origin, the block
 // answers, tunnels, uploads and the reload message.
-#include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <platform/Socket.h>
 
+#include <atomic>
 #include <chrono>
+#include <map>
 
 #include "PipelineFixture.h"
 #include "pipeline/ConnectionWorker.h"
@@ -62,14 +63,35 @@ TEST_F(PipelineTest, WhiteListOnlyBlocksEachKindOfRequestByItsOwnSwitch) {
     EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/ HTTP/1.1\r\n\r\n")), kNotFoundBody);
 }
 
+// A tunnel is checked by the ad-block engine as "https://<host>/": a domain
+// rule refuses it with the answer of any blocked request, an exception and a
+// path rule let it through.
+TEST_F(PipelineTest, AdBlockDomainRulesRefuseTunnels) {
+    testsupport::FakeOrigin origin;
+    folder_->Write("Data/easylistchina.txt", "||ads.test^\n@@||ok.ads.test^\n/adbanner/\n");
+    Start();
+    std::string p = std::to_string(origin.port());
+    std::string refused = Exchange("CONNECT ads.test:" + p + " HTTP/1.1\r\nHost: ads.test:" + p + "\r\n\r\n");
+    EXPECT_EQ(refused.rfind("HTTP/1.1 404 not found\r\n", 0), 0u) << refused;
+    EXPECT_EQ(Body(refused), kNotFoundBody);
+    EXPECT_EQ(origin.RequestCount(), 0u);
+    for (std::string host : {"ok.ads.test", "adbanner.test"}) {
+        testsupport::LoopbackClient browser;
+        ASSERT_TRUE(browser.Connect(port_));
+        browser.SendAll("CONNECT " + host + ":" + p + " HTTP/1.1\r\n\r\n");
+        std::string answer = browser.ReadUntil("\r\n\r\n", 3000);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200 Connection established\r\n", 0), 0u) << host << ": " << answer;
+    }
+}
+
 TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) {
     testsupport::FakeOrigin origin;
     // An echo origin: whatever arrives goes back, with every byte value.
-    origin.SetResponder([](int fd, const std::string& first) {
+    origin.SetResponder([](platform::Socket fd, const std::string& first) {
         testsupport::FakeOrigin::SendAll(fd, first);
         char buf[4096];
         for (;;) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            int n = platform::RecvSome(fd, buf, sizeof buf).rc;
             if (n <= 0) return;
             testsupport::FakeOrigin::SendAll(fd, std::string(buf, static_cast<size_t>(n)));
         }
@@ -85,7 +107,7 @@ TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) 
     std::string got;
     char buf[65536];
     while (got.size() < established.size()) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0);
         got.append(buf, static_cast<size_t>(n));
     }
@@ -93,7 +115,7 @@ TEST_F(PipelineTest, ConnectTunnelsBytesBothWaysAndLowerCaseConnectIsForwarded) 
     ASSERT_TRUE(browser.SendAll(payload));
     got.clear();
     while (got.size() < payload.size()) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0);
         got.append(buf, static_cast<size_t>(n));
     }
@@ -121,7 +143,7 @@ TEST_F(PipelineTest, UploadLargerThanOneReceiveReachesTheOriginWhole) {
     ASSERT_TRUE(browser.SendAll(body.substr(1000)));
     std::string received = origin.WaitRequest(0, 5000);
     EXPECT_EQ(Body(received), body);
-    ::shutdown(browser.fd(), SHUT_WR);  // the browser is done: the relay ends
+    browser.ShutdownSend();  // the browser is done: the relay ends
     EXPECT_EQ(browser.ReadUntilClosed(3000), "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n");
 }
 
@@ -177,26 +199,113 @@ TEST_F(PipelineTest, ReloadMessageFromAnotherMachineStartsAnOrdinaryRequest) {
     uint32_t peer;
     ASSERT_NE(proxy_->AcceptFrom(accepted, peer), platform::kInvalidSocket);
     EXPECT_TRUE(platform::IsLoopbackIPv4(peer)) << "the accept tells the peer";
-    EXPECT_FALSE(platform::IsLoopbackIPv4(htonl(0xC0000207)));
+    EXPECT_FALSE(platform::IsLoopbackIPv4(testsupport::Ipv4("192.0.2.7")));
     auto record = std::make_unique<ConnectionRecord>();
     record->request = std::make_unique<RequestInfo>();
     record->clientSocket = accepted;
     record->owner = proxy_.get();
-    record->peerAddress = htonl(0xC0000207);
+    record->peerAddress = testsupport::Ipv4("192.0.2.7");
     ASSERT_TRUE(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker));
     record.release();
 
     // The marker alone in one receive: once the worker has taken it in, the
     // rest of a request follows.
     ASSERT_TRUE(remote.SendAll("ZELK_UPDATE"));
-    ASSERT_TRUE(testsupport::WaitFor([&] {
-        int queued = -1;
-        return ::ioctl(accepted, FIONREAD, &queued) == 0 && queued == 0;
-    }, 5000));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return platform::BytesQueued(accepted).rc == 0; }, 5000));
     ASSERT_TRUE(remote.SendAll(" http://127.0.0.1:" + std::to_string(origin.port()) + "/ HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(remote.ReadUntilClosed(5000), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(origin.WaitRequest(0).rfind("ZELK_UPDATE / HTTP/1.1\r\n", 0), 0u) << origin.WaitRequest(0);
     EXPECT_EQ(ProxyConfig().Config().wordFilter.load(), 1) << "reloaded on another machine's word";
+}
+
+// A new ad-block list is in force after the reload message: the old
+// list's block and its remembered verdicts are gone, the new one blocks.
+TEST_F(PipelineTest, ReloadMessageTakesUpAChangedAdBlockList) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    folder_->Write("Data/easylistchina.txt", "||ads1.test^\n");
+    Start();
+    std::string p = std::to_string(origin.port());
+    auto get = [&](const std::string& host) { return Exchange("GET http://" + host + ":" + p + "/x HTTP/1.1\r\n\r\n"); };
+    EXPECT_EQ(Body(get("ads1.test")), kNotFoundBody);
+    EXPECT_EQ(Body(get("ads2.test")), "ok");
+
+    folder_->Write("Data/easylistchina.txt", "||ads2.test^\n");
+    EXPECT_EQ(Exchange("ZELK_UPDATE"), "");
+    EXPECT_EQ(Body(get("ads1.test")), "ok");
+    EXPECT_EQ(Body(get("ads2.test")), kNotFoundBody);
+}
+
+namespace {
+
+// The search engines' own names and their SafeSearch names: one kind leads
+// to the origin (127.0.0.1), the other nowhere (127.0.0.9), as `toSafe` says.
+// The names are fixed before the proxy starts; the flag may flip while it runs.
+class EngineResolver : public IHostResolver {
+public:
+    std::map<std::string, bool> names;  // name -> is a SafeSearch name
+    std::atomic<bool> toSafe{true};
+    std::vector<uint32_t> Resolve(const std::string& host) const override {
+        auto it = names.find(host);
+        if (it == names.end()) return {};
+        return {testsupport::Ipv4(it->second == toSafe.load() ? "127.0.0.1" : "127.0.0.9")};
+    }
+};
+
+}  // namespace
+
+// SafeSearch: the search engines' requests and tunnels reach the address of
+// their SafeSearch name (here the origin; their own names lead nowhere),
+// byte for byte as without it; with safeSearch=0 they reach their own.
+TEST_F(PipelineTest, SearchEnginesAreReachedThroughTheirSafeSearchAddresses) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    const std::pair<std::string, std::string> engines[] = {{"www.google.com.hk", "forcesafesearch.google.com"},
+                                                           {"www.bing.com", "strict.bing.com"},
+                                                           {"www.youtube.com", "restrict.youtube.com"},
+                                                           {"duckduckgo.com", "safe.duckduckgo.com"}};
+    EngineResolver resolver;
+    for (const auto& [host, safeName] : engines) {
+        resolver.names[host] = false;
+        resolver.names[safeName] = true;
+    }
+    Start("", &resolver);
+    const std::string p = std::to_string(origin.port());
+    auto get = [&](const std::string& host) {
+        return "GET http://" + host + ":" + p + "/search?q=x HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    };
+    auto forwarded = [&](const std::string& host) {
+        return "GET /search?q=x HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    };
+    // What a browser sends inside the tunnel (TLS, in life) reaches the origin as sent.
+    auto tunnel = [&](const std::string& host) {
+        testsupport::LoopbackClient browser;
+        if (!browser.Connect(port_)) return std::string("<no connection>");
+        browser.SendAll("CONNECT " + host + ":" + p + " HTTP/1.1\r\nHost: " + host + ":" + p + "\r\n\r\n");
+        std::string established = browser.ReadUntil("\r\n\r\n", 3000);
+        if (established.rfind("HTTP/1.1 200 Connection established\r\n", 0) != 0) return established;
+        browser.SendAll("\x16\x03\x01 hello " + host + "\r\n\r\n");
+        return browser.ReadUntilClosed(3000);
+    };
+    size_t requests = 0;
+    for (const auto& [host, safeName] : engines) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(Body(Exchange(get(host))), "ok");
+        EXPECT_EQ(origin.WaitRequest(requests++), forwarded(host));
+        EXPECT_EQ(tunnel(host), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        EXPECT_EQ(origin.WaitRequest(requests++), "\x16\x03\x01 hello " + host + "\r\n\r\n");
+    }
+
+    // Off: the same requests go to the engines' own addresses.
+    resolver.toSafe = false;
+    folder_->Write("Data/config.ini", "[Proxy]\nsafeSearch=0\nshowControl=0\nimageMode=0\n");
+    EXPECT_EQ(Exchange("ZELK_UPDATE"), "");
+    for (const auto& [host, safeName] : engines) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(Body(Exchange(get(host))), "ok");
+        EXPECT_EQ(origin.WaitRequest(requests++), forwarded(host));
+        EXPECT_EQ(tunnel(host), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        EXPECT_EQ(origin.WaitRequest(requests++), "\x16\x03\x01 hello " + host + "\r\n\r\n");
+    }
+    EXPECT_EQ(origin.RequestCount(), requests);
 }
 
 TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
@@ -206,9 +315,9 @@ TEST_F(PipelineTest, UnresolvableHostIsClosedWithoutAReply) {
 
 TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     testsupport::FakeOrigin origin;
-    origin.SetResponder([](int fd, const std::string&) {
+    origin.SetResponder([](platform::Socket fd, const std::string&) {
         char buf[1024];
-        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        while (platform::RecvSome(fd, buf, sizeof buf).rc > 0) {
         }
     });
     Start();
@@ -225,7 +334,7 @@ TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     // The tunnels are established and the uploads under way.
     for (int i = 1; i < 6; i += 2) {
         char buf[128];
-        EXPECT_GT(::recv(browsers[i]->fd(), buf, sizeof buf, 0), 0);
+        EXPECT_GT(platform::RecvSome(browsers[i]->fd(), buf, sizeof buf).rc, 0);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     auto start = std::chrono::steady_clock::now();

@@ -138,7 +138,7 @@ TEST_F(PipelineTest, ImagesAndVideoAreSuppressedOnlyWhenAskedAndNeverOnTrustedSi
 TEST_F(PipelineTest, JsonIsRelayedAsItArrivesWithoutWaitingForTheWhole) {
     std::atomic<bool> firstPartSeen{false};
     testsupport::FakeOrigin origin;
-    origin.SetResponder([&](int fd, const std::string&) {
+    origin.SetResponder([&](platform::Socket fd, const std::string&) {
         testsupport::FakeOrigin::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
                                              "Content-Length: 20\r\n\r\n{\"part\":1,");
         // The rest only once the browser has the first part: a proxy that
@@ -153,7 +153,7 @@ TEST_F(PipelineTest, JsonIsRelayedAsItArrivesWithoutWaitingForTheWhole) {
     std::string received;
     char buf[256];
     while (received.find("{\"part\":1,") == std::string::npos) {
-        ssize_t n = ::recv(browser.fd(), buf, sizeof buf, 0);
+        int n = platform::RecvSome(browser.fd(), buf, sizeof buf).rc;
         ASSERT_GT(n, 0) << received;
         received.append(buf, static_cast<size_t>(n));
     }
@@ -171,7 +171,7 @@ TEST_F(PipelineTest, NotModifiedWithHtmlMarkAndNoLengthWaitsForTheServerToClose)
 
 TEST_F(PipelineTest, HeaderBlockSplitAcrossReceivesIsRecognisedAtOnce) {
     testsupport::FakeOrigin origin;
-    origin.SetResponder([](int fd, const std::string&) {
+    origin.SetResponder([](platform::Socket fd, const std::string&) {
         testsupport::FakeOrigin::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\n\r");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         testsupport::FakeOrigin::SendAll(fd, "\n<b>hi</b>");

@@ -1,14 +1,13 @@
 // The service host in this process: the command-line switches, the service
 // state sequence, and stops that come early or while the port is taken.
+// It needs the POSIX stand-ins: a dispatcher that runs the service in the
+// calling process, and the systemd unit (on Windows the service runs under
+// the service control manager, ServiceControlManagerTest).
 #include <gtest/gtest.h>
 
 #include <platform/ProgramPath.h>
 #include <platform/Service.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <platform/Socket.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -94,17 +93,13 @@ TEST_F(ServiceHostTest, PauseContinueInterrogateAndUnknownCodesDoNotStop) {
 }
 
 TEST_F(ServiceHostTest, TakenProxyPortPassesThroughRunningToStopped) {
-    int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(proxyPort_);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(blocker, 1), 0);
+    platform::Socket blocker = platform::CreateTcpSocket().rc;
+    ASSERT_EQ(platform::BindIPv4(blocker, "127.0.0.1", proxyPort_).rc, 0);
+    ASSERT_EQ(platform::ListenOn(blocker, 1).rc, 0);
 
     auto entry = RunEntry("");
     ASSERT_EQ(entry.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the service did not end";
-    ::close(blocker);
+    platform::CloseSocket(blocker);
     EXPECT_EQ(platform::ReportedServiceStates(),
               (std::vector<ServiceState>{ServiceState::StartPending, ServiceState::Running, ServiceState::Stopped}));
 }

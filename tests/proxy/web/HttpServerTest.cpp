@@ -102,8 +102,12 @@ TEST_F(HttpServerTest, ServesAPageWithItsExactHeader) {
 TEST_F(HttpServerTest, UpperCaseNameGetsTheHtmlTypeAndKeepsItsCase) {
     folder.Write("www/UPPER.HTML", "<p>upper</p>");
     EXPECT_EQ(Ask(Get("/UPPER.HTML")), Ok("text/html", "<p>upper</p>"));
-    EXPECT_EQ(Ask(Get("/upper.html")), kNotFound);
-    EXPECT_EQ(Ask(Get("/INDEX.HTML")), kNotFound);
+    // The name reaches the file system as asked: where that tells names
+    // apart by case another spelling misses the file, where it does not
+    // (Windows) it finds the same one.
+    const bool namesIgnoreCase = folder.Exists("www/upper.html");
+    EXPECT_EQ(Ask(Get("/upper.html")), namesIgnoreCase ? Ok("text/html", "<p>upper</p>") : kNotFound);
+    EXPECT_EQ(Ask(Get("/INDEX.HTML")), namesIgnoreCase ? Ok("text/html", "<p>index</p>") : kNotFound);
 }
 
 TEST_F(HttpServerTest, ContentTypesFollowTheSuffix) {

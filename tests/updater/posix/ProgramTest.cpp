@@ -13,7 +13,9 @@ using updatertest::ReadFile;
 int RunProgram(const std::string& arguments, const std::string& input = "") {
     const std::string command = std::string("printf '%s' '") + input + "' | '" + UPDATER_PROGRAM + "' " + arguments +
                                 " > out.txt 2> err.txt";
-    return platform::WaitForChild(platform::StartProgram("/bin/sh", {"-c", command}));
+    platform::Process shell = platform::StartProgram("/bin/sh", {"-c", command}, platform::ShowWindow::Hidden);
+    shell.Wait();
+    return shell.ExitCode().value_or(-1);
 }
 
 class ProgramTest : public ::testing::Test {

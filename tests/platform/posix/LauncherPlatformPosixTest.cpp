@@ -1,6 +1,8 @@
-// The platform stand-ins the Launcher relies on: process lookup by executable
-// name, waits that a stop event can cut short, the named mutex, the registry
-// folder tree, the debug privilege and the hidden window's life.
+// The POSIX stand-ins behind the Launcher's platform facilities: process
+// names from /proc, zombies, the flock that stands in for a named mutex, the
+// folder-tree registry, capabilities for the debug privilege, and the end
+// signals that destroy the hidden window. What both systems share is in
+// ../LauncherPlatformTest.cpp.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <pthread.h>
@@ -25,8 +27,7 @@
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
 #include "platform/Registry.h"
-#include "platform/SystemInfo.h"
-#include "platform/WaitEvent.h"
+#include "platform/RegistryFolder.h"
 #include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
@@ -77,18 +78,18 @@ std::string WriteLoopingScript(const testsupport::TempFolder& folder, const std:
 class Running {
 public:
     explicit Running(const std::string& program, std::vector<std::string> args = {})
-        : pid_(platform::StartProgram(program, args)) {}
+        : process_(platform::StartProgram(program, args, platform::ShowWindow::Hidden)) {}
     ~Running() { Kill(); }
-    ProcessId pid() const { return pid_; }
+    ProcessId pid() const { return process_.Id(); }
     void Kill() {
-        if (pid_ == kNoProcess) return;
-        ::kill(pid_, SIGKILL);
-        platform::WaitForChild(pid_);
-        pid_ = kNoProcess;
+        if (!process_) return;
+        ::kill(static_cast<pid_t>(process_.Id()), SIGKILL);
+        process_.Wait();
+        process_ = {};
     }
 
 private:
-    ProcessId pid_;
+    platform::Process process_;
 };
 
 std::string UniqueName(const std::string& prefix, const std::string& suffix) {
@@ -138,86 +139,21 @@ TEST(ProcessSnapshotTest, NamesLongerThanTheKernelKeepsAreComparedWhole) {
 TEST(ProcessSnapshotTest, EndedProcessIsNoLongerFoundEvenBeforeItIsReaped) {
     testsupport::TempFolder folder;
     const std::string name = UniqueName("Ze", ".exe");
-    ProcessId pid = platform::StartProgram(WriteLoopingScript(folder, name), {});
-    ASSERT_NE(pid, kNoProcess);
+    platform::Process process =
+        platform::StartProgram(WriteLoopingScript(folder, name), {}, platform::ShowWindow::Hidden);
+    ASSERT_TRUE(process);
+    const ProcessId pid = process.Id();
     ASSERT_EQ(platform::FindProcessByName(name), pid);
 
-    ::kill(pid, SIGKILL);
-    ASSERT_TRUE(platform::WaitForProcess(pid, 10000));  // ended, still a zombie of ours
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    // Seen ended through a second handle, which does not reap: still a zombie of ours.
+    ASSERT_EQ(platform::Process::Open(pid).Wait(10000), ProcessWaitResult::Ended);
     EXPECT_EQ(platform::FindProcessByName(name), kNoProcess);
     EXPECT_EQ(platform::ExecutableName(pid), "");
-    EXPECT_EQ(platform::WaitForChild(pid), -1);  // killed, so no exit code
-}
-
-TEST(StartProgramTest, BareNameFoundHereStartsEvenWhenTheChildWorksElsewhere) {
-    testsupport::TempFolder here(true);
-    testsupport::TempFolder elsewhere;
-    here.Write("Tool.sh", "#!/bin/sh\npwd > \"$1\"\n");
-    ::chmod((here / "Tool.sh").c_str(), 0755);
-    ProcessId pid = platform::StartProgram("Tool.sh", {here / "where.txt"}, elsewhere.path());
-    ASSERT_NE(pid, kNoProcess);
-    EXPECT_EQ(platform::WaitForChild(pid), 0);
-    EXPECT_EQ(here.Read("where.txt"), std::filesystem::canonical(elsewhere.path()).string() + "\n");
-}
-
-// ---- Waits with a stop event ---------------------------------------------
-
-TEST(WaitEventConcurrencyTest, SetWakesWaitersAndStaysSet) {
-    platform::WaitEvent event;
-    EXPECT_FALSE(event.IsSet());
-    EXPECT_FALSE(event.Wait(20));
-
-    std::atomic<bool> woke{false};
-    std::thread waiter([&] { woke = event.Wait(-1); });
-    std::thread setter([&] { event.Set(); });
-    setter.join();
-    waiter.join();
-    EXPECT_TRUE(woke);
-    // Manual reset: every later wait sees it at once.
-    EXPECT_TRUE(event.IsSet());
-    EXPECT_TRUE(event.Wait(-1));
-    event.Set();
-    EXPECT_TRUE(event.IsSet());
-}
-
-TEST(WaitEventConcurrencyTest, ProcessWaitEndsOnExitOnEventOrOnTimeOut) {
-    testsupport::TempFolder folder;
-    Running script(WriteLoopingScript(folder, UniqueName("Zw", ".exe")));
-    ASSERT_NE(script.pid(), kNoProcess);
-    platform::WaitEvent event;
-
-    EXPECT_EQ(platform::WaitForProcessOrEvent(script.pid(), event, 30), ProcessWaitResult::TimedOut);
-
-    std::thread setter([&] {
-        std::this_thread::sleep_for(20ms);
-        event.Set();
-    });
-    EXPECT_EQ(platform::WaitForProcessOrEvent(script.pid(), event), ProcessWaitResult::EventSet);
-    setter.join();
-
-    // With the event already set, a process that has ended is still reported as ended.
-    ProcessId pid = script.pid();
-    ::kill(pid, SIGKILL);
-    ASSERT_TRUE(platform::WaitForProcess(pid, 10000));
-    EXPECT_EQ(platform::WaitForProcessOrEvent(pid, event), ProcessWaitResult::Ended);
-    script.Kill();
-    platform::WaitEvent unset;
-    EXPECT_EQ(platform::WaitForProcessOrEvent(pid, unset, 1000), ProcessWaitResult::Ended);  // reaped: gone
-    EXPECT_EQ(platform::WaitForProcessOrEvent(kNoProcess, unset), ProcessWaitResult::Failed);
-}
-
-TEST(WaitEventConcurrencyTest, ProcessEndingWakesAWaitWithoutLimit) {
-    testsupport::TempFolder folder;
-    ProcessId pid = platform::StartProgram(WriteLoopingScript(folder, UniqueName("Zx", ".exe")), {});
-    ASSERT_NE(pid, kNoProcess);
-    platform::WaitEvent event;
-    std::thread killer([pid] {
-        std::this_thread::sleep_for(20ms);
-        ::kill(pid, SIGTERM);
-    });
-    EXPECT_EQ(platform::WaitForProcessOrEvent(pid, event), ProcessWaitResult::Ended);
-    killer.join();
-    platform::WaitForChild(pid);
+    EXPECT_EQ(process.Wait(), ProcessWaitResult::Ended);
+    EXPECT_EQ(process.ExitCode(), std::nullopt);  // killed, so no exit code
+    // Reaped: the id names no process any more.
+    EXPECT_FALSE(platform::Process::Open(pid));
 }
 
 // ---- Named mutex ---------------------------------------------------------
@@ -257,22 +193,6 @@ TEST(NamedMutexTest, HeldByAnotherProcessUntilThatProcessEnds) {
     // still share the lock for the moment before it closes its copy.)
     holder.Kill();
     EXPECT_TRUE(WaitUntil([] { return platform::NamedMutex("Shared").Held(); }));
-}
-
-TEST(NamedMutexTest, StartedProgramsDoNotInheritTheName) {
-    testsupport::TempFolder runtime;
-    ScopedEnv env("XDG_RUNTIME_DIR", runtime.path());
-    std::optional<Running> child;
-    {
-        platform::NamedMutex mutex("Parent");
-        ASSERT_TRUE(mutex.Held());
-        child.emplace(WriteLoopingScript(runtime, UniqueName("Zc", ".exe")));
-        ASSERT_NE(child->pid(), kNoProcess);
-    }
-    // The child still runs; had it inherited the lock, the name would stay taken.
-    platform::NamedMutex next("Parent");
-    EXPECT_TRUE(next.Held());
-    EXPECT_FALSE(next.AlreadyExisted());
 }
 
 TEST(NamedMutexTest, MissingRuntimeFolderIsAnErrorNotAnotherInstance) {
@@ -407,17 +327,6 @@ TEST(DebugPrivilegeTest, EnabledExactlyWhenTheCapabilityIsPermittedAndRaisedWhen
     worker.join();
 }
 
-// ---- Version and system folder -------------------------------------------
-
-TEST(SystemInfoTest, TheReportedVersionLetsTheLoopbackExemptionRunAndTheSystemFolderExists) {
-    // Programs gate the exemption on major >= 6 and minor >= 1 separately.
-    const auto version = platform::SystemVersion();
-    EXPECT_GE(version.major, 6u);
-    EXPECT_GE(version.minor, 1u);
-    EXPECT_TRUE(std::filesystem::is_directory(platform::SystemFolder()));
-    EXPECT_NE(platform::SystemFolder().back(), '/');
-}
-
 // ---- Hidden window -------------------------------------------------------
 
 bool BlockedHere(int signal) {
@@ -430,20 +339,6 @@ bool PendingHere(int signal) {
     sigset_t pending;
     ::sigpending(&pending);
     return sigismember(&pending, signal) == 1;
-}
-
-TEST(HiddenWindowStopTest, DestroyFromAnotherThreadEndsTheMessageLoop) {
-    auto window = platform::HiddenWindow::Create("LAUNCHER", "Launcher");
-    ASSERT_TRUE(window);
-    EXPECT_EQ(window->Title(), "Launcher");
-    std::thread closer([&] {
-        std::this_thread::sleep_for(20ms);
-        window->Destroy();
-    });
-    EXPECT_EQ(window->RunMessageLoop(), 0);
-    closer.join();
-    // Destroyed once, destroyed for good.
-    EXPECT_EQ(window->RunMessageLoop(), 0);
 }
 
 class HiddenWindowSignalStopTest : public ::testing::TestWithParam<int> {};

@@ -1,5 +1,6 @@
-// The built Launcher program, run with a runtime folder, a registry folder
-// and a working folder of the test's own.
+// The built Launcher program on POSIX, run with a runtime folder, a registry
+// folder and a working folder of the test's own: signals end it, the debug
+// privilege is a capability, the single-instance lock a flock.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "FakeProgram.h"
+#include "BlockingScript.h"
 #include "platform/Process.h"
 #include "platform/ProcessSnapshot.h"
 #include "support/LoopbackClient.h"
@@ -48,11 +50,11 @@ protected:
 
     void TearDown() override {
         for (ProcessId pid : launchers_) {
-            ::kill(pid, SIGKILL);
-            platform::WaitForChild(pid);
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            Reap(pid);
         }
         // Copies of the main program started by a Launcher outlive it.
-        for (ProcessId pid : Starts()) ::kill(pid, SIGKILL);
+        for (ProcessId pid : Starts()) ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
 
     // Starts the program with a clean environment of the test's own; `prefix`
@@ -73,20 +75,28 @@ protected:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, work_.path().c_str());
-        pid_t pid = kNoProcess;
+        pid_t pid = 0;
         int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) return kNoProcess;
-        launchers_.push_back(pid);
-        return pid;
+        launchers_.push_back(static_cast<ProcessId>(pid));
+        return static_cast<ProcessId>(pid);
+    }
+
+    // The exit status of a child started here, or -1.
+    static int Reap(ProcessId pid) {
+        int status = 0;
+        if (::waitpid(static_cast<pid_t>(pid), &status, 0) != static_cast<pid_t>(pid)) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     // Ends a Launcher the test started and returns its exit code; -2 when it
     // did not end within the limit.
     int EndsWith(ProcessId pid, std::chrono::milliseconds limit = 10s) {
-        if (!platform::WaitForProcess(pid, static_cast<int>(limit.count()))) return -2;
+        if (platform::Process::Open(pid).Wait(static_cast<int>(limit.count())) != platform::ProcessWaitResult::Ended)
+            return -2;
         std::erase(launchers_, pid);
-        return platform::WaitForChild(pid);
+        return Reap(pid);
     }
 
     bool InstanceLockHeld() const {
@@ -106,7 +116,7 @@ protected:
     std::vector<ProcessId> Starts() const {
         std::vector<ProcessId> ids;
         std::stringstream in(work_.Read("starts.log"));
-        for (std::string line; std::getline(in, line);) ids.push_back(std::stoi(line));
+        for (std::string line; std::getline(in, line);) ids.push_back(static_cast<ProcessId>(std::stoul(line)));
         return ids;
     }
 };
@@ -119,15 +129,15 @@ TEST_F(LauncherProgramTest, ASecondLauncherExitsWithMinusOneAtOnce) {
     const ProcessId second = StartLauncher();
     ASSERT_NE(second, kNoProcess);
     EXPECT_EQ(EndsWith(second), 255);  // -1 as an exit status
-    EXPECT_FALSE(platform::WaitForProcess(first, 0));
+    EXPECT_EQ(platform::Process::Open(first).Wait(0), platform::ProcessWaitResult::TimedOut);
 
-    ::kill(first, SIGTERM);
+    ::kill(static_cast<pid_t>(first), SIGTERM);
     EXPECT_EQ(EndsWith(first), 0);
     // The name went with the first: a new Launcher runs.
     EXPECT_FALSE(InstanceLockHeld());
     const ProcessId third = StartLauncher();
     ASSERT_TRUE(WaitUntil([&] { return InstanceLockHeld(); }));
-    ::kill(third, SIGINT);
+    ::kill(static_cast<pid_t>(third), SIGINT);
     EXPECT_EQ(EndsWith(third), 0);
 }
 
@@ -139,11 +149,11 @@ TEST_F(LauncherProgramTest, KeepsTheMainProgramRunningAndLeavesItRunningAtLogOff
     ASSERT_NE(launcher, kNoProcess);
 
     ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 1; }));
-    ::kill(Starts()[0], SIGKILL);
+    ::kill(static_cast<pid_t>(Starts()[0]), SIGKILL);
     ASSERT_TRUE(WaitUntil([&] { return Starts().size() == 2; }));
     EXPECT_EQ(platform::ExecutableName(Starts()[1]), "ZELK.exe");
 
-    ::kill(launcher, SIGTERM);
+    ::kill(static_cast<pid_t>(launcher), SIGTERM);
     EXPECT_EQ(EndsWith(launcher), 0);
     EXPECT_EQ(platform::FindProcessByName("ZELK.exe"), Starts()[1]);
 }
@@ -161,7 +171,7 @@ TEST_F(LauncherProgramTest, WithoutTheDebugPrivilegeTheMainProgramIsNeverStarted
     ASSERT_TRUE(WaitUntil([&] { return InstanceLockHeld(); }));
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(Starts().empty());
-    ::kill(launcher, SIGTERM);
+    ::kill(static_cast<pid_t>(launcher), SIGTERM);
     EXPECT_EQ(EndsWith(launcher), 0);
 }
 
