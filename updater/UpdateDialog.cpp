@@ -39,7 +39,7 @@ void CBindCallback::OnProgress(uint64_t progress, uint64_t progressMax) const {
 }
 
 UpdateDialog::UpdateDialog(const UpdateSettings& settings, const CommandLine& commandLine, const Console& console)
-    : settings_(settings), commandLine_(commandLine), dialog_(console.inputFd, console.out, console.err) {
+    : settings_(settings), commandLine_(commandLine), dialog_(console.input, console.out, console.err) {
     dialog_.SetTitle(kDialogTitle);
     dialog_.AddText(kDownloadingText, "正在下载更新……", false);
     dialog_.AddProgress(kProgressBar, false);

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/ConsoleDialog.h"
 
 namespace updater {
 
 // Where the update dialog talks to the user.
 struct Console {
-    int inputFd = 0;
+    std::shared_ptr<platform::ConsoleInput> input = platform::ConsoleInput::Standard();
     std::FILE* out = stdout;
     std::FILE* err = stderr;
 };

@@ -1,23 +1,73 @@
+// The console dialog's waits: poll on the input descriptor and on a pipe
+// that Post() writes to.
 #include "platform/ConsoleDialog.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace platform {
 
-namespace {
-constexpr int kBarWidth = 30;
+struct ConsoleInput::Impl {
+    int readFd = -1;
+    int writeFd = -1;    // a feed's writing end
+    bool owned = false;  // standard input is not ours to close
+};
+
+ConsoleInput::ConsoleInput(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+ConsoleInput::~ConsoleInput() {
+    EndInput();
+    if (impl_->owned && impl_->readFd >= 0) ::close(impl_->readFd);
 }
 
-ConsoleDialog::ConsoleDialog(int inputFd, std::FILE* out, std::FILE* err) : inputFd_(inputFd), out_(out), err_(err) {
+std::shared_ptr<ConsoleInput> ConsoleInput::Standard() {
+    auto impl = std::make_unique<Impl>();
+    impl->readFd = STDIN_FILENO;
+    return std::shared_ptr<ConsoleInput>(new ConsoleInput(std::move(impl)));
+}
+
+std::shared_ptr<ConsoleInput> ConsoleInput::MakeFeed() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->readFd = fds[0];
+    impl->writeFd = fds[1];
+    impl->owned = true;
+    return std::shared_ptr<ConsoleInput>(new ConsoleInput(std::move(impl)));
+}
+
+bool ConsoleInput::Type(const std::string& keys) {
+    if (impl_->writeFd < 0) return false;
+    size_t done = 0;
+    while (done < keys.size()) {
+        const ssize_t n = ::write(impl_->writeFd, keys.data() + done, keys.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void ConsoleInput::EndInput() {
+    if (impl_->writeFd < 0) return;
+    ::close(impl_->writeFd);
+    impl_->writeFd = -1;
+}
+
+struct ConsoleDialog::Wake {
+    int readFd = -1;
+    int writeFd = -1;
+};
+
+ConsoleDialog::ConsoleDialog(std::shared_ptr<ConsoleInput> input, std::FILE* out, std::FILE* err)
+    : input_(std::move(input)), out_(out), err_(err), wake_(std::make_unique<Wake>()) {
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wakeRead_ = wake[0];
-        wakeWrite_ = wake[1];
+        wake_->readFd = wake[0];
+        wake_->writeFd = wake[1];
     }
 }
 
@@ -26,185 +76,13 @@ ConsoleDialog::~ConsoleDialog() {
         std::lock_guard lock(mutex_);
         EndProgressLine();
     }
-    if (wakeRead_ >= 0) ::close(wakeRead_);
-    if (wakeWrite_ >= 0) ::close(wakeWrite_);
+    if (wake_->readFd >= 0) ::close(wake_->readFd);
+    if (wake_->writeFd >= 0) ::close(wake_->writeFd);
 }
 
-std::string ConsoleDialog::RenderText(const std::string& text) {
-    std::string plain;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text.compare(i, 2, "\r\n") == 0) {
-            plain += '\n';
-            i += 2;
-            continue;
-        }
-        if (text.compare(i, 3, "<a ") == 0) {
-            const size_t hrefAt = text.find("href=\"", i);
-            const size_t tagEnd = text.find('>', i);
-            const size_t close = text.find("</a>", i);
-            if (hrefAt != std::string::npos && tagEnd != std::string::npos && close != std::string::npos &&
-                hrefAt < tagEnd && tagEnd < close) {
-                const size_t urlStart = hrefAt + 6;
-                const size_t urlEnd = text.find('"', urlStart);
-                if (urlEnd != std::string::npos && urlEnd < tagEnd) {
-                    const std::string url = text.substr(urlStart, urlEnd - urlStart);
-                    const std::string label = text.substr(tagEnd + 1, close - tagEnd - 1);
-                    plain += (label.empty() || label == url) ? url : label + " (" + url + ")";
-                    i = close + 4;
-                    continue;
-                }
-            }
-        }
-        plain += text[i++];
-    }
-    return plain;
-}
-
-ConsoleDialog::Control* ConsoleDialog::Find(int id) {
-    for (auto& c : controls_)
-        if (c.id == id) return &c;
-    return nullptr;
-}
-
-void ConsoleDialog::SetTitle(const std::string& title) {
-    std::lock_guard lock(mutex_);
-    title_ = title;
-}
-
-void ConsoleDialog::AddText(int id, const std::string& text, bool visible) {
-    std::lock_guard lock(mutex_);
-    controls_.push_back(Control{id, Kind::Text, text, visible});
-}
-
-void ConsoleDialog::AddProgress(int id, bool visible) {
-    std::lock_guard lock(mutex_);
-    controls_.push_back(Control{id, Kind::Progress, {}, visible});
-}
-
-void ConsoleDialog::AddButton(int id, const std::string& text) {
-    std::lock_guard lock(mutex_);
-    controls_.push_back(Control{id, Kind::Button, text, true});
-}
-
-void ConsoleDialog::PrintControl(const Control& control) {
-    switch (control.kind) {
-        case Kind::Text:
-            EndProgressLine();
-            std::fprintf(out_, "%s\n", RenderText(control.text).c_str());
-            break;
-        case Kind::Button:
-            EndProgressLine();
-            if (control.enabled)
-                std::fprintf(out_, "[ %s ]  (Enter)\n", control.text.c_str());
-            else
-                std::fprintf(out_, "[ %s ]\n", control.text.c_str());
-            break;
-        case Kind::Progress:
-            break;  // drawn when it has a position
-    }
-    std::fflush(out_);
-}
-
-void ConsoleDialog::DrawProgress(Control& control) {
-    // An empty range (total not known yet) shows no bar, as on Windows.
-    if (!shown_ || !control.visible || control.maximum == 0) return;
-    const uint64_t maximum = control.maximum;
-    const uint64_t position = std::min(control.position, maximum);
-    const int permille = static_cast<int>(position * 1000 / maximum);
-    // Redraw only when the bar visibly moves, not on every callback.
-    if (permille == control.drawnPermille) return;
-    control.drawnPermille = permille;
-    const int filled = permille * kBarWidth / 1000;
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(kBarWidth - filled), '-');
-    std::fprintf(err_, "\r[%s] %3d%%  %llu/%llu", bar.c_str(), permille / 10,
-                 static_cast<unsigned long long>(position), static_cast<unsigned long long>(maximum));
-    std::fflush(err_);
-    progressLineOpen_ = true;
-}
-
-void ConsoleDialog::EndProgressLine() {
-    if (!progressLineOpen_) return;
-    std::fprintf(err_, "\n");
-    std::fflush(err_);
-    progressLineOpen_ = false;
-}
-
-void ConsoleDialog::Show() {
-    std::lock_guard lock(mutex_);
-    if (shown_) return;
-    shown_ = true;
-    if (!title_.empty()) std::fprintf(out_, "== %s ==\n", title_.c_str());
-    for (auto& c : controls_)
-        if (c.visible) PrintControl(c);
-    std::fflush(out_);
-}
-
-bool ConsoleDialog::isShown() const {
-    std::lock_guard lock(mutex_);
-    return shown_;
-}
-
-void ConsoleDialog::SetText(int id, const std::string& text) {
-    std::lock_guard lock(mutex_);
-    Control* c = Find(id);
-    if (!c) return;
-    c->text = text;
-    if (shown_ && c->visible) PrintControl(*c);
-}
-
-void ConsoleDialog::ShowControl(int id, bool visible) {
-    std::lock_guard lock(mutex_);
-    Control* c = Find(id);
-    if (!c || c->visible == visible) return;
-    c->visible = visible;
-    if (c->kind == Kind::Progress) {
-        if (visible) {
-            c->drawnPermille = -1;
-            DrawProgress(*c);
-        } else {
-            EndProgressLine();
-        }
-        return;
-    }
-    if (shown_ && visible) PrintControl(*c);
-}
-
-void ConsoleDialog::EnableButton(int id, bool enabled) {
-    std::lock_guard lock(mutex_);
-    Control* c = Find(id);
-    if (!c || c->enabled == enabled) return;
-    // Shown with the next text change: a button is disabled together with
-    // a new label, and one line says both.
-    c->enabled = enabled;
-}
-
-void ConsoleDialog::SetProgressRange(int id, uint64_t maximum) {
-    std::lock_guard lock(mutex_);
-    Control* c = Find(id);
-    if (!c || c->kind != Kind::Progress) return;
-    c->maximum = maximum;
-    DrawProgress(*c);
-}
-
-void ConsoleDialog::SetProgressPos(int id, uint64_t position) {
-    std::lock_guard lock(mutex_);
-    Control* c = Find(id);
-    if (!c || c->kind != Kind::Progress) return;
-    c->position = position;
-    DrawProgress(*c);
-}
-
-void ConsoleDialog::FinishProgressLine() {
-    std::lock_guard lock(mutex_);
-    EndProgressLine();
-}
-
-void ConsoleDialog::End() {
-    std::lock_guard lock(mutex_);
-    EndProgressLine();
-    shown_ = false;
+void ConsoleDialog::Write(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
 void ConsoleDialog::Post(int code) {
@@ -215,30 +93,20 @@ void ConsoleDialog::Post(int code) {
     const char byte = 1;
     // A full pipe already means "wake up"; nothing is lost since codes live
     // in posted_.
-    while (::write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
+    while (::write(wake_->writeFd, &byte, 1) < 0 && errno == EINTR) {
     }
 }
 
 DialogEvent ConsoleDialog::WaitEvent(bool readInput) {
+    const int inputFd = input_ ? input_->impl_->readFd : -1;
     for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (!posted_.empty()) {
-                const int code = posted_.front();
-                posted_.pop_front();
-                return DialogEvent{DialogEventKind::Posted, code};
-            }
-            if (readInput) {
-                // A whole line waiting from an earlier read is a press of
-                // the push button, when that is enabled.
-                for (size_t nl; (nl = pendingInput_.find('\n')) != std::string::npos;) {
-                    pendingInput_.erase(0, nl + 1);
-                    for (auto& c : controls_)
-                        if (c.kind == Kind::Button && c.visible && c.enabled) return DialogEvent{DialogEventKind::Button, c.id};
-                }
-            }
+            DialogEvent event{DialogEventKind::Close, 0};
+            if (TakeReadyEvent(readInput, event)) return event;
         }
-        pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {readInput ? inputFd_ : -1, POLLIN, 0}};
+        if (readInput && inputFd < 0) return DialogEvent{DialogEventKind::Close, 0};
+        pollfd fds[2] = {{wake_->readFd, POLLIN, 0}, {readInput ? inputFd : -1, POLLIN, 0}};
         int r = ::poll(fds, 2, -1);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -246,12 +114,12 @@ DialogEvent ConsoleDialog::WaitEvent(bool readInput) {
         }
         if (fds[0].revents & POLLIN) {
             char drain[64];
-            while (::read(wakeRead_, drain, sizeof drain) > 0) {
+            while (::read(wake_->readFd, drain, sizeof drain) > 0) {
             }
         }
         if (readInput && fds[1].revents != 0) {
             char buffer[256];
-            ssize_t n = ::read(inputFd_, buffer, sizeof buffer);
+            ssize_t n = ::read(inputFd, buffer, sizeof buffer);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) return DialogEvent{DialogEventKind::Close, 0};
             std::lock_guard lock(mutex_);

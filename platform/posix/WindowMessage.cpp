@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace platform {
 
@@ -116,19 +117,32 @@ bool SendMessageToWindow(const std::string& title, const WindowMessage& message,
     return ok;
 }
 
+// The stand-in window: a listening socket at the title's path, and a pipe
+// that wakes the serving thread when the window closes.
+struct MessageWindow::Impl {
+    std::string path;
+    int listenFd = -1;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::thread thread;
+
+    void Serve(const Handler& handler);
+};
+
 MessageWindow::MessageWindow(std::string title, Handler handler)
-    : title_(std::move(title)), path_(SocketPathFor(title_)), handler_(std::move(handler)) {}
+    : title_(std::move(title)), handler_(std::move(handler)) {}
 
 MessageWindow::~MessageWindow() { Close(); }
 
 bool MessageWindow::Open() {
     if (isOpen()) return true;
+    const std::string path = SocketPathFor(title_);
     sockaddr_un address;
-    if (!MakeAddress(path_, address)) return false;
+    if (!MakeAddress(path, address)) return false;
     // A socket file nobody answers on is left over from a program that
     // ended without closing its window; a live one means the title is taken.
     if (FindWindowByTitle(title_)) return false;
-    ::unlink(path_.c_str());
+    ::unlink(path.c_str());
 
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
@@ -139,32 +153,34 @@ bool MessageWindow::Open() {
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC) < 0) {
         ::close(fd);
-        ::unlink(path_.c_str());
+        ::unlink(path.c_str());
         return false;
     }
-    listenFd_ = fd;
-    wakeRead_ = wake[0];
-    wakeWrite_ = wake[1];
-    thread_ = std::thread([this] { Serve(); });
+    impl_ = std::make_unique<Impl>();
+    impl_->path = path;
+    impl_->listenFd = fd;
+    impl_->wakeRead = wake[0];
+    impl_->wakeWrite = wake[1];
+    impl_->thread = std::thread([impl = impl_.get(), handler = &handler_] { impl->Serve(*handler); });
     return true;
 }
 
 void MessageWindow::Close() {
     if (!isOpen()) return;
     const char stop = 1;
-    while (::write(wakeWrite_, &stop, 1) < 0 && errno == EINTR) {
+    while (::write(impl_->wakeWrite, &stop, 1) < 0 && errno == EINTR) {
     }
-    thread_.join();
-    ::close(listenFd_);
-    ::close(wakeRead_);
-    ::close(wakeWrite_);
-    listenFd_ = wakeRead_ = wakeWrite_ = -1;
-    ::unlink(path_.c_str());
+    impl_->thread.join();
+    ::close(impl_->listenFd);
+    ::close(impl_->wakeRead);
+    ::close(impl_->wakeWrite);
+    ::unlink(impl_->path.c_str());
+    impl_.reset();
 }
 
-void MessageWindow::Serve() {
+void MessageWindow::Impl::Serve(const Handler& handler) {
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
         int r = ::poll(fds, 2, -1);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -172,7 +188,7 @@ void MessageWindow::Serve() {
         }
         if (fds[1].revents != 0) return;
         if ((fds[0].revents & POLLIN) == 0) continue;
-        int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        int client = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;
         // A sender writes its message at once; one that connects only to
         // find the window sends nothing and closes. Either way a silent
@@ -183,7 +199,7 @@ void MessageWindow::Serve() {
             message.message = static_cast<uint32_t>(GetLE(wire, 4));
             message.wParam = GetLE(wire + 4, 8);
             message.lParam = static_cast<int64_t>(GetLE(wire + 12, 8));
-            if (handler_) handler_(message);
+            if (handler) handler(message);
             const unsigned char ack = kAck;
             WriteAll(client, &ack, 1);
         }

@@ -1,13 +1,13 @@
 // The console dialog: what the user sees, what the keyboard does, and
 // events posted from another thread.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
 #include <thread>
 
 #include "platform/ConsoleDialog.h"
+#include "support/TempFolder.h"
 
 using platform::ConsoleDialog;
 using platform::DialogEventKind;
@@ -17,23 +17,20 @@ namespace {
 class ConsoleDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(::pipe(input_), 0);
-        out_ = std::tmpfile();
-        err_ = std::tmpfile();
-        dialog_ = std::make_unique<ConsoleDialog>(input_[0], out_, err_);
+        input_ = platform::ConsoleInput::MakeFeed();
+        ASSERT_NE(input_, nullptr);
+        out_ = std::fopen((folder_ / "out.txt").c_str(), "w+b");
+        err_ = std::fopen((folder_ / "err.txt").c_str(), "w+b");
+        ASSERT_TRUE(out_ && err_);
+        dialog_ = std::make_unique<ConsoleDialog>(input_, out_, err_);
     }
     void TearDown() override {
         dialog_.reset();
-        CloseInput();
-        ::close(input_[0]);
-        std::fclose(out_);
-        std::fclose(err_);
+        if (out_) std::fclose(out_);
+        if (err_) std::fclose(err_);
     }
-    void Type(const std::string& s) { ASSERT_EQ(::write(input_[1], s.data(), s.size()), static_cast<ssize_t>(s.size())); }
-    void CloseInput() {
-        if (input_[1] >= 0) ::close(input_[1]);
-        input_[1] = -1;
-    }
+    void Type(const std::string& s) { ASSERT_TRUE(input_->Type(s)); }
+    void CloseInput() { input_->EndInput(); }
     static std::string Contents(std::FILE* f) {
         std::fflush(f);
         std::rewind(f);
@@ -44,7 +41,8 @@ protected:
         return s;
     }
 
-    int input_[2] = {-1, -1};
+    testsupport::TempFolder folder_;
+    std::shared_ptr<platform::ConsoleInput> input_;
     std::FILE* out_ = nullptr;
     std::FILE* err_ = nullptr;
     std::unique_ptr<ConsoleDialog> dialog_;

@@ -60,4 +60,16 @@ TEST_F(IniFileTest, ValueAndDefaultAreCutToTheBuffer) {
     EXPECT_EQ(Read("S", "long", "", 0), "");
 }
 
+TEST(IniFileFolderTest, BareAndRelativeNamesAreInTheCurrentFolder) {
+    // The Updater reads "Data/config.ini" and "./su.zelk" from its folder;
+    // GetPrivateProfileString alone would look for a bare name elsewhere.
+    testsupport::TempFolder folder(true);
+    folder.Write("bare.ini", "[S]\nk=bare\n");
+    folder.Write("Data/config.ini", "[S]\nk=nested\n");
+    EXPECT_EQ(ReadProfileString("S", "k", "missing", 64, "bare.ini"), "bare");
+    EXPECT_EQ(ReadProfileString("S", "k", "missing", 64, "./bare.ini"), "bare");
+    EXPECT_EQ(ReadProfileString("S", "k", "missing", 64, "Data/config.ini"), "nested");
+    EXPECT_EQ(ReadProfileString("S", "k", "missing", 64, ""), "missing");
+}
+
 }  // namespace

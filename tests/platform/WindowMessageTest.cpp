@@ -1,44 +1,19 @@
 // Window messages between programs: found by title, sent synchronously.
-#include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include "WindowMessageTest.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/WindowMessage.h"
-#include "support/TempFolder.h"
-
-using platform::FindWindowByTitle;
-using platform::MessageWindow;
-using platform::SendMessageToWindow;
-using platform::WindowMessage;
-
 namespace {
 
-// Each test gets its own runtime folder, so titles never collide.
-class WindowMessageTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
-        ::setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (old_.empty())
-            ::unsetenv("XDG_RUNTIME_DIR");
-        else
-            ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
-    }
-    testsupport::TempFolder folder_;
-    std::string old_;
-};
+// Messages are numbered from 1024 (WM_USER) up, the range programs define
+// for each other: a window system keeps the numbers below for itself.
 
 TEST_F(WindowMessageTest, MessageArrivesWithItsParametersBeforeTheSenderGoesOn) {
     std::atomic<bool> handled{false};
@@ -67,22 +42,12 @@ TEST_F(WindowMessageTest, TitlesAreExact) {
     EXPECT_FALSE(SendMessageToWindow("Morvane", WindowMessage{1699, 0, 0}));
 }
 
-TEST_F(WindowMessageTest, LiveTitleCannotBeTakenTwiceButALeftoverCan) {
+TEST_F(WindowMessageTest, LiveTitleCannotBeTakenTwice) {
     MessageWindow first("W", [](const WindowMessage&) {});
     ASSERT_TRUE(first.Open());
     MessageWindow second("W", [](const WindowMessage&) {});
     EXPECT_FALSE(second.Open());
     first.Close();
-    EXPECT_FALSE(FindWindowByTitle("W"));
-
-    // A socket file left by a program that died: nobody answers on it.
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = folder_ / "W.window";
-    std::strcpy(address.sun_path, path.c_str());
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
     EXPECT_FALSE(FindWindowByTitle("W"));
     EXPECT_TRUE(second.Open());
     EXPECT_TRUE(FindWindowByTitle("W"));
@@ -95,7 +60,7 @@ TEST_F(WindowMessageTest, SilentPeerDoesNotBlockTheWindow) {
     // FindWindowByTitle connects and says nothing; a real message after it
     // must still get through.
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(FindWindowByTitle("W"));
-    EXPECT_TRUE(SendMessageToWindow("W", WindowMessage{1, 2, 3}, 5000));
+    EXPECT_TRUE(SendMessageToWindow("W", WindowMessage{1700, 2, 3}, 5000));
     EXPECT_EQ(count.load(), 1);
 }
 
@@ -105,7 +70,7 @@ TEST_F(WindowMessageTest, SendTimesOutOnAHungReceiver) {
         for (int i = 0; i < 200 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
     ASSERT_TRUE(window.Open());
-    EXPECT_FALSE(SendMessageToWindow("W", WindowMessage{1, 0, 0}, 50));
+    EXPECT_FALSE(SendMessageToWindow("W", WindowMessage{1700, 0, 0}, 50));
     release = true;
 }
 
@@ -131,7 +96,7 @@ TEST_F(WindowMessageTest, ConcurrencySendersAreHandledOneAtATime) {
     for (uint64_t t = 0; t < 4; ++t)
         senders.emplace_back([&, t] {
             for (uint64_t i = 0; i < 10; ++i)
-                if (SendMessageToWindow("W", WindowMessage{7, t * 100 + i, 0}, 5000)) ++delivered;
+                if (SendMessageToWindow("W", WindowMessage{1701, t * 100 + i, 0}, 5000)) ++delivered;
         });
     for (auto& s : senders) s.join();
     EXPECT_EQ(delivered.load(), 40);
@@ -145,7 +110,34 @@ TEST_F(WindowMessageTest, StopWhileIdleJoinsAndRemovesTheWindow) {
     ASSERT_TRUE(window->Open());
     window.reset();
     EXPECT_FALSE(FindWindowByTitle("W"));
-    EXPECT_FALSE(std::filesystem::exists(folder_ / "W.window"));
+}
+
+TEST_F(WindowMessageTest, MessageFromAnotherProgramIsHandledBeforeItsSendReturns) {
+    const std::string title = "SenderTest";  // one word: the command line stays plain
+    std::mutex mutex;  // the handler's thread and this one learn of each other only through the other program
+    int handled = 0;
+    WindowMessage got;
+    MessageWindow window(title, [&](const WindowMessage& m) {
+        std::lock_guard lock(mutex);
+        got = m;
+        ++handled;
+    });
+    ASSERT_TRUE(window.Open());
+    // The sender exits 0 only when its send came back as handled.
+    const std::string sender = std::filesystem::absolute(WINDOW_MESSAGE_SENDER).make_preferred().string();
+    const std::string command = "\"" + sender + "\" " + title + " 1699 1099511627775 -7";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(handled, 1);
+        EXPECT_EQ(got.message, 1699u);
+        EXPECT_EQ(got.wParam, 0xFFFFFFFFFFull);
+        EXPECT_EQ(got.lParam, -7);
+    }
+
+    // No window of that title: the sender says so.
+    window.Close();
+    EXPECT_NE(std::system(command.c_str()), 0);
 }
 
 }  // namespace

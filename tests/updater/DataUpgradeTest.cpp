@@ -1,81 +1,13 @@
-// The filter-data upgrade against a local HTTP server, with real 7-Zip
-// archives: what is fetched, what is unpacked, which manifest is kept.
-#include <gtest/gtest.h>
-
+// The filter-data upgrade against a local HTTP server: what is fetched and
+// which manifest is kept. (Archives: posix/DataUpgradeArchiveTest.cpp.)
 #include <filesystem>
 
-#include "DataUpgrade.h"
-#include "Settings.h"
-#include "UpdaterTestSupport.h"
+#include "DataUpgradeFixture.h"
 
-using updatertest::HttpFixture;
+using updatertest::DataUpgradeTest;
+using updatertest::kManifest;
 
 namespace {
-
-constexpr const char* kManifest = "/CZELK/ConfigUpgrade.txt";
-
-class DataUpgradeTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(updater::FindSevenZip().empty()) << "7-Zip is needed for these tests";
-        updatertest::WriteUpdateConfig(folder_, server_);
-        archive_ = updatertest::MakeArchive({{"lists/a.txt", "alpha\n"}, {"lists/deep/noext", "beta\n"}});
-        ASSERT_FALSE(archive_.empty());
-    }
-
-    // One run of the program's default mode.
-    void Run() { EXPECT_EQ(updater::RunDataUpgrade(updater::LoadUpdateSettings()), 0); }
-
-    // A manifest line; the url is on the fixture.
-    std::string Line(int archive, const std::string& file, const std::string& version, const std::string& path) {
-        return std::to_string(archive) + "\t" + file + "\t" + version + "\t" + server_.base() + path + "\n";
-    }
-
-    testsupport::TempFolder folder_{true};
-    HttpFixture server_;
-    std::string archive_;
-};
-
-TEST_F(DataUpgradeTest, FirstRunFetchesAndUnpacksEverythingAndKeepsTheManifest) {
-    const std::string manifest = "; filter data\n" + Line(0, "Data/black.txt", "1", "/black.txt") +
-                                 Line(1, "rules.7z", "1", "/rules.7z");
-    server_.Serve(kManifest, manifest);
-    server_.Serve("/black.txt", "example.com\n");
-    server_.Serve("/rules.7z", archive_);
-    Run();
-
-    EXPECT_EQ(folder_.Read("Data/black.txt"), "example.com\n");
-    // Every file of the archive lands in Data without its folders.
-    EXPECT_EQ(folder_.Read("Data/a.txt"), "alpha\n");
-    EXPECT_EQ(folder_.Read("Data/noext"), "beta\n");
-    EXPECT_FALSE(folder_.Exists("rules.7z"));
-    EXPECT_EQ(folder_.Read("Upgrade.zelk"), manifest);
-    EXPECT_FALSE(folder_.Exists("SUpgrade.zelk"));
-    // Every address on the server carries the cache-defeating query.
-    for (const auto& target : server_.Requests()) EXPECT_NE(target.find("?time="), std::string::npos) << target;
-    EXPECT_EQ(server_.CountFor("/black.txt"), 1);
-    EXPECT_EQ(server_.CountFor("/rules.7z"), 1);
-}
-
-TEST_F(DataUpgradeTest, UnchangedItemsAreNotFetchedAgainUnlessTheirFileIsMissing) {
-    server_.Serve(kManifest, Line(0, "Data/black.txt", "1", "/black.txt") + Line(1, "rules.7z", "1", "/rules.7z"));
-    server_.Serve("/black.txt", "example.com\n");
-    server_.Serve("/rules.7z", archive_);
-    Run();
-    server_.ClearRequests();
-
-    Run();
-    EXPECT_EQ(server_.CountFor(kManifest), 1);
-    EXPECT_EQ(server_.CountFor("/black.txt"), 0);
-    // The archive was deleted after unpacking, yet it counts as current.
-    EXPECT_EQ(server_.CountFor("/rules.7z"), 0);
-
-    std::filesystem::remove("Data/black.txt");
-    Run();
-    EXPECT_EQ(server_.CountFor("/black.txt"), 1);
-    EXPECT_EQ(server_.CountFor("/rules.7z"), 0);
-    EXPECT_TRUE(folder_.Exists("Data/black.txt"));
-}
 
 TEST_F(DataUpgradeTest, AnyTextDifferenceInTheVersionFetchesAgain) {
     folder_.Write("Upgrade.zelk", Line(0, "Data/black.txt", "2.0", "/black.txt"));
@@ -194,25 +126,6 @@ TEST_F(DataUpgradeTest, NamesOutsideTheProgramFolderAreRefusedLikeFailedDownload
     EXPECT_EQ(folder_.Read("Data/good.txt"), "good\n");
     EXPECT_EQ(folder_.Read("Data/more.txt"), "good\n");
     EXPECT_TRUE(folder_.Exists("Upgrade.zelk"));
-}
-
-TEST_F(DataUpgradeTest, ArchiveNameReachesSevenZipAsOneArgumentNeverThroughAShell) {
-    const std::string name = "x;touch injected;$(touch injected2) '\"-y.7z";
-    server_.Serve(kManifest, Line(1, name, "1", "/r.7z"));
-    server_.Serve("/r.7z", archive_);
-    Run();
-    EXPECT_EQ(folder_.Read("Data/a.txt"), "alpha\n");
-    EXPECT_FALSE(folder_.Exists("injected"));
-    EXPECT_FALSE(folder_.Exists("injected2"));
-    EXPECT_FALSE(folder_.Exists(name));
-}
-
-TEST_F(DataUpgradeTest, ArchiveNameStartingWithADashIsNotASwitch) {
-    server_.Serve(kManifest, Line(1, "-r.7z", "1", "/r.7z"));
-    server_.Serve("/r.7z", archive_);
-    Run();
-    EXPECT_EQ(folder_.Read("Data/noext"), "beta\n");
-    EXPECT_FALSE(folder_.Exists("-r.7z"));
 }
 
 TEST_F(DataUpgradeTest, UnreachableManifestChangesNothing) {

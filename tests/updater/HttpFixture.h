@@ -4,8 +4,9 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/FakeOrigin.h"
 
 namespace updatertest {
 
@@ -16,11 +17,10 @@ namespace updatertest {
 class HttpFixture {
 public:
     HttpFixture();
-    ~HttpFixture();
     HttpFixture(const HttpFixture&) = delete;
     HttpFixture& operator=(const HttpFixture&) = delete;
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return origin_.port(); }
     std::string base() const;  // "http://127.0.0.1:<port>"
 
     void Serve(const std::string& path, const std::string& body);
@@ -41,17 +41,12 @@ private:
         size_t pieces = 1;
         int pauseMs = 0;
     };
-    void AcceptLoop();
-    void Answer(int client);
+    void Answer(platform::Socket client, const std::string& request);
 
-    int listenFd_ = -1;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-    uint16_t port_ = 0;
     mutable std::mutex mutex_;  // guards resources_ and requests_
     std::map<std::string, Resource> resources_;
     std::vector<std::string> requests_;
-    std::thread thread_;
+    testsupport::FakeOrigin origin_;  // last: its threads end before the rest goes
 };
 
 }  // namespace updatertest

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DataUpgrade.h"
+#include "platform/Environment.h"
 #include "platform/Process.h"
 
 namespace updatertest {
@@ -36,14 +37,14 @@ ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
         had_ = true;
         old_ = old;
     }
-    ::setenv(name, value.c_str(), 1);
+    platform::SetEnvironmentValue(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
     if (had_)
-        ::setenv(name_.c_str(), old_.c_str(), 1);
+        platform::SetEnvironmentValue(name_, old_);
     else
-        ::unsetenv(name_.c_str());
+        platform::RemoveEnvironmentValue(name_);
 }
 
 std::string ReadFile(const std::string& path) {

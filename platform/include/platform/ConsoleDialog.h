@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,15 +22,45 @@ struct DialogEvent {
     int code = 0;  // the posted code, or the button's control id
 };
 
+// Where a console dialog reads the user's keys.
+class ConsoleInput {
+public:
+    // The process's standard input: a terminal, a pipe or a file. On a
+    // console that delivers keys as events rather than lines, Enter ends a
+    // line and Esc or Ctrl+Z ends the input.
+    static std::shared_ptr<ConsoleInput> Standard();
+    // A pipe within the process that stands for the keyboard: what Type()
+    // writes is read as typed, EndInput() is the end of input. Null when the
+    // pipe cannot be made.
+    static std::shared_ptr<ConsoleInput> MakeFeed();
+
+    ~ConsoleInput();
+    ConsoleInput(const ConsoleInput&) = delete;
+    ConsoleInput& operator=(const ConsoleInput&) = delete;
+
+    // For a feed only; false once the input has ended. Small amounts only:
+    // the pipe holds a few kilobytes until the dialog reads them.
+    bool Type(const std::string& keys);
+    void EndInput();
+
+private:
+    friend class ConsoleDialog;
+    struct Impl;  // the OS's handle of the reading end (and of a feed's writing end)
+    explicit ConsoleInput(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
 // A dialog on the terminal: texts go to the output stream, the progress bar
 // to the error stream, the one push button is Enter and closing is end of
 // input. Controls are identified by id like the controls of a dialog
-// template. Texts may carry links written as <a href="address">label</a>;
-// they are printed with their address. Every member may be called from any
-// thread.
+// template. Texts are UTF-8; they may carry links written as
+// <a href="address">label</a>, which are printed with their address. Every
+// member may be called from any thread.
 class ConsoleDialog {
 public:
-    explicit ConsoleDialog(int inputFd = 0, std::FILE* out = stdout, std::FILE* err = stderr);
+    // Without an input (null) the dialog sees the end of input at once.
+    explicit ConsoleDialog(std::shared_ptr<ConsoleInput> input = ConsoleInput::Standard(), std::FILE* out = stdout,
+                           std::FILE* err = stderr);
     ~ConsoleDialog();
     ConsoleDialog(const ConsoleDialog&) = delete;
     ConsoleDialog& operator=(const ConsoleDialog&) = delete;
@@ -83,16 +114,22 @@ private:
         int drawnPermille = -1;
     };
 
+    struct Wake;  // how Post() wakes a waiting loop (the OS's own means)
+
     Control* Find(int id);
     void PrintControl(const Control& control);  // mutex_ held
     void DrawProgress(Control& control);        // mutex_ held
     void EndProgressLine();                     // mutex_ held
+    // A posted code, or a typed line that presses the button; mutex_ held.
+    bool TakeReadyEvent(bool readInput, DialogEvent& event);
+    // Writes text to one of the dialog's streams and flushes it (on a
+    // console window as the characters, elsewhere as the UTF-8 bytes).
+    static void Write(std::FILE* stream, const std::string& text);
 
-    int inputFd_;
+    std::shared_ptr<ConsoleInput> input_;
     std::FILE* out_;
     std::FILE* err_;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    std::unique_ptr<Wake> wake_;
 
     mutable std::mutex mutex_;  // guards everything below
     std::string title_;

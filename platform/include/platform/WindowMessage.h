@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 
 namespace platform {
 
@@ -13,6 +13,8 @@ struct WindowMessage {
     uint64_t wParam = 0;
     int64_t lParam = 0;
 };
+
+// Titles are UTF-8 text and compare exactly (letter case too).
 
 // True when a window with exactly this title exists and accepts messages.
 bool FindWindowByTitle(const std::string& title);
@@ -24,7 +26,9 @@ bool SendMessageToWindow(const std::string& title, const WindowMessage& message,
 
 // A window of this program that other programs find by its title. Each
 // message is handed to the handler on the window's own thread, one at a
-// time; the sender is released when the handler returns.
+// time; the sender is released when the handler returns. What a window
+// system sends a window for its own upkeep (creation, sizing, painting, a
+// close request) is not handed on: the window lives until Close().
 class MessageWindow {
 public:
     using Handler = std::function<void(const WindowMessage&)>;
@@ -38,18 +42,14 @@ public:
     // be created.
     bool Open();
     void Close();
-    bool isOpen() const { return listenFd_ >= 0; }
+    bool isOpen() const { return impl_ != nullptr; }
 
 private:
-    void Serve();
+    struct Impl;  // the OS's window (or its stand-in) and the thread serving it
 
     std::string title_;
-    std::string path_;
     Handler handler_;
-    int listenFd_ = -1;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-    std::thread thread_;
+    std::unique_ptr<Impl> impl_;  // present while open
 };
 
 }  // namespace platform

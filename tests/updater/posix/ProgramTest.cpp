@@ -2,7 +2,7 @@
 // the terminal.
 #include <gtest/gtest.h>
 
-#include "UpdaterTestSupport.h"
+#include "../UpdaterTestSupport.h"
 #include "platform/Process.h"
 
 namespace {
