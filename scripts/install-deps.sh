@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12 (run as root).
+# HTTPS filtering trusts its local CA through update-ca-certificates
+# (ca-certificates) and, for Chromium, certutil (libnss3-tools).
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -7,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   curl p7zip-full
   clang libclang-rt-14-dev
+  ca-certificates libnss3-tools
 )
 # The Windows cross build (mingw-w64, the -posix thread variant, with zlib)
 # and Wine to run its tests; GoogleTest is built from Debian's sources.
