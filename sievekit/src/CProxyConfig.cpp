@@ -35,6 +35,7 @@ const IntKey kIntKeys[] = {
     {"whiteListLock", &ProxyData::whiteListLock},
     {"blockVideo", &ProxyData::blockVideo},
     {"addressFilterPage", &ProxyData::addressFilterPage},
+    {"httpsFilter", &ProxyData::httpsFilter},
 };
 const PortKey kPortKeys[] = {
     {"proxyPort", &ProxyData::proxyPort},
