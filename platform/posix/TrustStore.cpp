@@ -253,12 +253,18 @@ void KeepOwner(const std::string& database, const std::string& anchor) {
     if (::geteuid() != 0 || anchor.empty()) return;
     struct stat owner {};
     if (::stat(anchor.c_str(), &owner) != 0 || owner.st_uid == 0) return;
-    const fs::path top(anchor);
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(database, ec))
         (void)::lchown(entry.path().c_str(), owner.st_uid, owner.st_gid);
-    for (fs::path p(database); !p.empty() && p != top && p != p.parent_path(); p = p.parent_path())
+    // The folders from the anchor down to the database, never above it.
+    const fs::path top = fs::path(anchor + "/").lexically_normal();
+    const fs::path inside = fs::path(database).lexically_normal().lexically_relative(top);
+    if (inside.empty() || *inside.begin() == ".." || *inside.begin() == ".") return;
+    fs::path p = top;
+    for (const auto& part : inside) {
+        p /= part;
         (void)::lchown(p.c_str(), owner.st_uid, owner.st_gid);
+    }
 }
 
 std::vector<std::string> CertutilArgs(const TrustStoreSettings& s, const std::string& database,

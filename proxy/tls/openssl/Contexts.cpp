@@ -98,6 +98,9 @@ std::unique_ptr<ClientContext> ClientContext::Create(const ClientSettings& setti
             error = "the local CA's certificate cannot be read";
             return nullptr;
         }
+        // Its cached fields are filled now, not by the first comparison on
+        // some connection's thread.
+        X509_check_purpose(impl->refusedRoot.get(), -1, 0);
     }
     SSL_CTX_set_verify(impl->context.get(), SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_cert_verify_callback(impl->context.get(), VerifyChain, impl.get());

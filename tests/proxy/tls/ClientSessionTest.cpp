@@ -134,6 +134,13 @@ TEST(ClientSession, HandshakesAndReadsKeepTheirDeadlines) {
         tlstest::SocketPair silent;
         EXPECT_EQ(tls::TlsSession::Accept(*server, silent.server, *leaf, 100).status, HandshakeStatus::TimedOut);
     }
+    {  // a peer that hangs up in the middle: Closed, not a refusal to remember
+        tlstest::SocketPair browserGone, originGone;
+        platform::ShutdownSocket(browserGone.client);
+        platform::ShutdownSocket(originGone.server);
+        EXPECT_EQ(tls::TlsSession::Accept(*server, browserGone.server, *leaf, 5000).status, HandshakeStatus::Closed);
+        EXPECT_EQ(tls::TlsSession::Connect(*client, originGone.client, "site.test", 5000).status, HandshakeStatus::Closed);
+    }
     {  // a read that times out leaves the session usable
         tlstest::SocketPair pair;
         tls::Handshake accepted;
