@@ -30,21 +30,20 @@ std::shared_ptr<const Leaf> LeafCache::Get(const std::string& host) {
     {
         std::lock_guard<std::mutex> g(lock_);
         auto it = slots_.find(key);
-        if (it != slots_.end() && it->second.ready) {
-            std::shared_ptr<const Leaf> leaf = it->second.leaf.get();  // ready: does not block
-            if (leaf->NotAfter() - Now() > limits_.leafRenewBeforeSeconds) {
+        if (it != slots_.end() && it->second.leaf) {
+            if (it->second.leaf->NotAfter() - Now() > limits_.leafRenewBeforeSeconds) {
                 recency_.splice(recency_.begin(), recency_, it->second.use);
-                return leaf;
+                return it->second.leaf;
             }
             recency_.erase(it->second.use);  // near its end: mint a new one
             slots_.erase(it);
             it = slots_.end();
         }
         if (it != slots_.end()) {
-            waitFor = it->second.leaf;  // another thread is minting it
+            waitFor = it->second.minting;  // another thread is minting it
         } else {
             Slot slot;
-            slot.leaf = minting.get_future().share();
+            slot.minting = minting.get_future().share();
             slots_.emplace(key, std::move(slot));
         }
     }
@@ -61,7 +60,8 @@ std::shared_ptr<const Leaf> LeafCache::Get(const std::string& host) {
         if (leaf) {
             ++minted_;
             recency_.push_front(key);
-            it->second.ready = true;
+            it->second.leaf = leaf;
+            it->second.minting = {};
             it->second.use = recency_.begin();
             while (recency_.size() > limits_.leafCacheHosts) {
                 slots_.erase(recency_.back());
@@ -71,8 +71,8 @@ std::shared_ptr<const Leaf> LeafCache::Get(const std::string& host) {
             slots_.erase(it);  // the next request tries again
         }
     }
-    // Fulfilled after the slot is settled, so a waiter never meets a slot
-    // that still claims to be minting a result it has already seen.
+    // Fulfilled with no lock held; waiters that came meanwhile hold their
+    // own copy of the future.
     minting.set_value(leaf);
     return leaf;
 }

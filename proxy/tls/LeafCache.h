@@ -41,9 +41,9 @@ public:
 private:
     using Result = std::shared_future<std::shared_ptr<const Leaf>>;
     struct Slot {
-        Result leaf;
-        bool ready = false;                    // minted and in the recency list
-        std::list<std::string>::iterator use;  // valid when ready
+        std::shared_ptr<const Leaf> leaf;      // set once minted; the slot is then in the recency list
+        Result minting;                        // what waiters wait for until then
+        std::list<std::string>::iterator use;  // valid once minted
     };
     int64_t Now() const;
 
@@ -52,7 +52,7 @@ private:
     const Clock clock_;
     mutable std::mutex lock_;  // guards everything below
     std::unordered_map<std::string, Slot> slots_;
-    std::list<std::string> recency_;  // most recently used first; ready slots only
+    std::list<std::string> recency_;  // most recently used first; minted slots only
     size_t minted_ = 0;
 };
 
