@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12 (run as root).
+# HTTPS filtering trusts its local CA through update-ca-certificates
+# (ca-certificates) and, for Chromium, certutil (libnss3-tools).
 set -euo pipefail
 # webext-ublock-origin-firefox carries EasyList, the ad-block list that the
 # install step puts into a program folder that has none.
@@ -10,6 +12,7 @@ packages=(
   curl p7zip-full
   clang libclang-rt-14-dev
   webext-ublock-origin-firefox
+  ca-certificates libnss3-tools
 )
 # The Windows cross build (mingw-w64, the -posix thread variant, with zlib)
 # and Wine to run its tests; GoogleTest is built from Debian's sources; npm

@@ -21,9 +21,15 @@ struct ServerPair {
 
 extern const char* const kServiceName;  // "Proxy": service, event source, message-box caption
 
-// The program's entry: "-install" or "-uninstall" (any letter case, nothing
-// else on the line), otherwise the service runs. Always returns 0.
+// The program's entry: "-install", "-uninstall", "-https-on" or "-https-off"
+// (any letter case, nothing else on the line), otherwise the service runs.
+// Returns 0, except when an -https switch failed (1).
 int ProxyEntry(const std::string& commandLine);
+
+// "-https-on" / "-https-off": switches HTTPS filtering in the program
+// folder's configuration, with the local CA and its trust, shows the outcome
+// and tells a running proxy to reload. 0 on success, 1 on failure.
+int RunHttpsSwitch(bool on);
 
 int InstallService();
 int UninstallService();

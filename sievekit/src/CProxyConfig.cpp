@@ -37,6 +37,7 @@ const IntKey kIntKeys[] = {
     {"whiteListLock", &ProxyData::whiteListLock},
     {"blockVideo", &ProxyData::blockVideo},
     {"addressFilterPage", &ProxyData::addressFilterPage},
+    {"httpsFilter", &ProxyData::httpsFilter},
 };
 const PortKey kPortKeys[] = {
     {"proxyPort", &ProxyData::proxyPort},

@@ -33,7 +33,7 @@ const char kEveryKey[] =
     "showControl=0\nwordFilter=0\nimageMode=7\nwhiteListOnly=1\nwordListMode=3\nadBlock=0\n"
     "blockUnlistedHttp=1\nblockUnlistedHttps=1\nintelligentMode=3\njieseTips=1\nxiuShenTips=1\n"
     "proxyPort=9000\nwebPort=9001\nintelligentTipPage=1\nwhiteListLock=1\nblockVideo=1\n"
-    "addressFilterPage=0\nintelligentValue=45\nlistenAddress=0.0.0.0\nsafeSearch=0\n";
+    "addressFilterPage=0\nhttpsFilter=1\nintelligentValue=45\nlistenAddress=0.0.0.0\nsafeSearch=0\n";
 
 }  // namespace
 
@@ -44,6 +44,7 @@ TEST(ConfigLoading, MissingFileGivesUsableDefaults) {
     EXPECT_NE(c.adBlock, 0);
     EXPECT_NE(c.safeSearch, 0);
     EXPECT_EQ(c.whiteListOnly, 0);
+    EXPECT_EQ(c.httpsFilter, 0);  // HTTPS is only tunnelled until the user switches filtering on
     EXPECT_NE(c.proxyPort, 0);
     EXPECT_NE(c.webPort, 0);
     EXPECT_NE(c.proxyPort, c.webPort);
@@ -77,6 +78,7 @@ TEST(ConfigLoading, EveryKeyIsReadIntoItsField) {
     EXPECT_EQ(c.blockVideo, 1);
     EXPECT_EQ(c.addressFilterPage, 0);
     EXPECT_EQ(c.safeSearch, 0);
+    EXPECT_EQ(c.httpsFilter, 1);
     EXPECT_EQ(config.getIntelligentValue(), 45);
     EXPECT_EQ(config.getListenAddress(), "0.0.0.0");
 }
@@ -121,6 +123,7 @@ TEST(ConfigLoading, BadValuesAndRemovedKeysFallBackToDefaults) {
     EXPECT_EQ(c.blockVideo, def.blockVideo);
     EXPECT_EQ(c.addressFilterPage, def.addressFilterPage);
     EXPECT_EQ(c.safeSearch, def.safeSearch);
+    EXPECT_EQ(c.httpsFilter, def.httpsFilter);
 }
 
 TEST(ConfigLoading, NumbersAtAndBeyondThe32BitLimitsReadAlikeOnEverySystem) {

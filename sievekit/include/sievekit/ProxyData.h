@@ -38,6 +38,7 @@ struct ProxyData {
     ConfigInt blockVideo{0};  // 124
     ConfigInt reserved128{0};
     ConfigInt addressFilterPage{1};  // 132
+    ConfigInt httpsFilter{0};        // 136: intercept and filter HTTPS (set by Proxy -https-on / -https-off)
 };
 
 static_assert(offsetof(ProxyData, showControl) == 0);
@@ -58,3 +59,4 @@ static_assert(offsetof(ProxyData, intelligentTipPage) == 84);
 static_assert(offsetof(ProxyData, whiteListLock) == 116);
 static_assert(offsetof(ProxyData, blockVideo) == 124);
 static_assert(offsetof(ProxyData, addressFilterPage) == 132);
+static_assert(offsetof(ProxyData, httpsFilter) == 136);
