@@ -73,8 +73,8 @@ int ProxyEntry(const std::string& commandLine) {
         UninstallService();
         return 0;
     }
-    if (strcasecmp(commandLine.c_str(), "-https-on") == 0) return RunHttpsSwitch(true);
-    if (strcasecmp(commandLine.c_str(), "-https-off") == 0) return RunHttpsSwitch(false);
+    if (IsSwitch(commandLine, "-https-on")) return RunHttpsSwitch(true);
+    if (IsSwitch(commandLine, "-https-off")) return RunHttpsSwitch(false);
     if (!platform::StartServiceDispatcher(kServiceName, &ServiceMain))
         ReportServiceEvent("Register Service Main Function Error!");
     return 0;
