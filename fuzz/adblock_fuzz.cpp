@@ -27,7 +27,8 @@ std::string HostOf(const std::string& url) {
 }
 
 // No regular-expression rule ("/.../"), at most three wildcards a line, no
-// run of ten digits and no repeat of a repeat ("a++", "(a+)+", "a{2}+"): the
+// run of ten digits and no repeat of a repeat ("a++", "(a+)+", "a{2}+", and
+// "*+", since a wildcard becomes ".*"): the
 // engine refuses such rules on purpose (std::regex takes exponential time on
 // them), so the two cannot agree there.
 bool ReferenceCanAnswer(const std::string& list) {
@@ -40,7 +41,7 @@ bool ReferenceCanAnswer(const std::string& list) {
         size_t options = line.find('$');
         std::string pattern = line.substr(0, options);
         if (pattern.size() >= 2 && pattern.front() == '/' && pattern.back() == '/') return false;
-        for (const char* nested : {"++", "+{", "}+", "}{", ")+", "){"})
+        for (const char* nested : {"++", "+{", "}+", "}{", ")+", "){", "*+", "*{", "?+", "?{"})
             if (line.find(nested) != std::string::npos) return false;
         size_t stars = 0, digits = 0;
         for (char c : line) {
