@@ -1,5 +1,6 @@
 #include "adblock/AdRule.h"
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -113,7 +114,58 @@ bool HasNestedRepeat(std::string_view p) {
     return false;
 }
 
-bool UnsafeRegex(std::string_view pattern) { return HasOverlongRegexNumber(pattern) || HasNestedRepeat(pattern); }
+// Each unbounded repeat multiplies the backtracking of a failed search by
+// the text's length: a list line of twenty wildcards took minutes on one URL.
+// The lists' own lines need at most six (a "||" start and four wildcards).
+constexpr size_t kMaxUnboundedRepeats = 6;
+
+// The pattern's characters one at a time, with what each is: an escape
+// ("\x") and a class ("[...]") come as one piece.
+template <typename Visit>
+void ForEachPiece(std::string_view p, Visit visit) {
+    for (size_t i = 0; i < p.size();) {
+        size_t end = i + 1;
+        if (p[i] == '\\') {
+            end = std::min(p.size(), i + 2);
+        } else if (p[i] == '[') {
+            while (end < p.size() && p[end] != ']') end += p[end] == '\\' ? 2 : 1;
+            end = std::min(p.size(), end + 1);
+        }
+        visit(p.substr(i, end - i));
+        i = end;
+    }
+}
+
+bool HasTooManyUnboundedRepeats(std::string_view p) {
+    size_t repeats = 0;
+    ForEachPiece(p, [&](std::string_view piece) { repeats += piece == "*" || piece == "+"; });
+    return repeats > kMaxUnboundedRepeats;
+}
+
+bool UnsafeRegex(std::string_view pattern) {
+    return HasOverlongRegexNumber(pattern) || HasNestedRepeat(pattern) || HasTooManyUnboundedRepeats(pattern);
+}
+
+// ".*.*" finds what ".*" finds: wildcard runs ("a***b") are searched as one
+// wildcard, so they cost nothing extra.
+std::string WithoutWildcardRuns(std::string_view p) {
+    std::vector<std::string_view> pieces;
+    ForEachPiece(p, [&](std::string_view piece) { pieces.push_back(piece); });
+    std::vector<std::string_view> kept;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const size_t n = kept.size();
+        if (pieces[i] == "." && i + 1 < pieces.size() && pieces[i + 1] == "*" && n >= 2 && kept[n - 2] == "." &&
+            kept[n - 1] == "*") {
+            ++i;
+            continue;
+        }
+        kept.push_back(pieces[i]);
+    }
+    std::string out;
+    out.reserve(p.size());
+    for (std::string_view piece : kept) out.append(piece);
+    return out;
+}
 
 }  // namespace
 
@@ -151,10 +203,11 @@ bool AdRule::EnsureCompiled() const {
     std::call_once(compileOnce_, [this] {
         try {
             auto flags = std::regex::ECMAScript;
-            if ((!urlSimple_ && UnsafeRegex(urlPattern_)) || (NeedsDomainRegex() && UnsafeRegex(domainText_)))
+            if ((!urlSimple_ && UnsafeRegex(WithoutWildcardRuns(urlPattern_))) ||
+                (NeedsDomainRegex() && UnsafeRegex(WithoutWildcardRuns(domainText_))))
                 throw std::regex_error(std::regex_constants::error_badbrace);
-            if (!urlSimple_) urlRegex_ = std::make_unique<std::regex>(urlPattern_, flags);
-            if (NeedsDomainRegex()) domainRegex_ = std::make_unique<std::regex>(domainText_, flags);
+            if (!urlSimple_) urlRegex_ = std::make_unique<std::regex>(WithoutWildcardRuns(urlPattern_), flags);
+            if (NeedsDomainRegex()) domainRegex_ = std::make_unique<std::regex>(WithoutWildcardRuns(domainText_), flags);
             compiled_ = true;
         } catch (const std::exception&) {
             urlRegex_.reset();

@@ -197,6 +197,23 @@ TEST_F(CAdFilterTest, NestedRepeatsNeverMatchAndSingleOnesStillDo) {
     EXPECT_EQ(f->CheckUrl("http://a.test/ababcd/", "a.test"), 0);
 }
 
+// Every unbounded repeat multiplies a failed std::regex search's backtracking
+// by the URL's length (a fuzzed line of twenty wildcards ran for minutes on
+// one URL). A run of wildcards is searched as one and still matches; a
+// std::regex rule with more than six unbounded repeats is refused.
+TEST_F(CAdFilterTest, WildcardRunsAreOneWildcardAndTooManyRepeatsNeverMatch) {
+    auto f = Loaded("ad]*******************\\?*0*0000]01\n"
+                    "x]*1*2*3*4*5*6*7/\n"
+                    "y]\\**z/\n");
+    EXPECT_EQ(f->CheckUrl("http://a.test/ad]/q?a0b0000]01", "a.test"), 0);
+    EXPECT_EQ(f->CheckUrl("http://a.test/" + std::string(900, 'a') + "0000]0", "a.test"), 1);
+    EXPECT_EQ(f->CheckUrl("http://a.test/x]1234567/", "a.test"), 1);
+    EXPECT_EQ(f->Explain("http://a.test/x]1234567/", "a.test").rule, nullptr);
+    // "\\*" converts to a repeated escaped dot, no wildcard: "\\.*.*" keeps
+    // both repeats.
+    EXPECT_EQ(f->CheckUrl("http://a.test/y]qz/", "a.test"), 0);
+}
+
 TEST_F(CAdFilterTest, RegexRulesAreUsedWhenTheirShapeIsNotDirect) {
     // "{2}" and "[...]" go to std::regex; "\d" as well.
     auto f = Loaded("ad[0-9]{2}x/\n@@/ok\\d/\n");  // the exception sorts first
