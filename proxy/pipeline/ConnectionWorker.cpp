@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "http/RequestBodyEnd.h"
+#include "http/RequestFraming.h"
 #include "http/RequestParser.h"
 #include "http/ResponseWorker.h"
 #include "net/CLocalProxy.h"
@@ -86,10 +88,12 @@ void RunTunnel(ConnectionRecord& record) {
     toOrigin.join();
 }
 
-void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, int contentLength) {
+// `text` is the rewritten header block and the body bytes that came with it;
+// `body` has taken those bytes and tells what is still to come.
+void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, RequestBodyEnd& body) {
     if (owner.SendWhole(record.upstreamSocket.load(), text) <= 0) return;
     std::thread upload;
-    if (contentLength > 0) upload = std::thread(UploadRelay, &record);
+    if (!body.Complete()) upload = std::thread(UploadRelay, &record, &body);
     std::thread response(ResponseWorker, &record);
     response.join();
     if (upload.joinable()) upload.join();
@@ -106,13 +110,19 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
         case HeaderRead::Complete:
             break;
     }
-    int contentLength;
+    // A request whose body an origin could read in two ways could hide a
+    // second request from the checks: it is not forwarded at all.
+    const RequestFraming framing = FrameRequest(std::string_view(text).substr(0, RequestParser::HeaderBlockLength(text)));
+    if (framing.body == RequestBody::Conflicting) return;
     {
         RequestParser parser;
         parser.Parse(text, record.request.get());
-        contentLength = parser.contentLength;
         parser.Rewrite(text);
     }
+    // Only the body goes on with the header; whatever came after it is dropped.
+    RequestBodyEnd body(framing);
+    const size_t headerLength = RequestParser::HeaderBlockLength(text);
+    text.resize(headerLength + body.Take(std::string_view(text).substr(headerLength)));
     if (owner.ClassifyRequest(record)) {
         AnswerBlocked(owner, record);
         return;
@@ -126,7 +136,7 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
     if (record.request->method == "CONNECT")
         RunTunnel(record);
     else
-        ForwardRequest(owner, record, text, contentLength);
+        ForwardRequest(owner, record, text, body);
 }
 
 }  // namespace
