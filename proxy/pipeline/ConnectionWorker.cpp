@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kReceiveStep = 8192;
 constexpr char kReloadMessage[] = "ZELK_UPDATE";
+constexpr char kBadGateway[] = "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 constexpr char kTunnelEstablished[] = "HTTP/1.1 200 Connection established\r\nProxy-agent: Vantrel /0.2\r\n\r\n";
 
 enum class HeaderRead { Complete, Reload, Closed };
@@ -127,16 +128,22 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
         AnswerBlocked(owner, record);
         return;
     }
+    if (!HasConnectablePort(*record.request)) return;
     platform::Socket upstream = platform::kInvalidSocket;
     bool resolved = owner.Connect(upstream, record.request->host.c_str(), static_cast<uint16_t>(record.request->port));
     record.upstreamSocket = upstream;  // a fallback kept on failure is closed with the record
     // A stop that came while connecting has shut down only the sockets it
     // could see: this one it missed, so the request ends here.
     if (!resolved || !owner.IsListening()) return;
-    if (record.request->method == "CONNECT")
-        RunTunnel(record);
-    else
+    if (record.request->method == "CONNECT") {
+        // The browser must not take a tunnel that leads nowhere for one that works.
+        if (upstream == platform::kInvalidSocket)
+            owner.Send(record.clientSocket.load(), kBadGateway, sizeof kBadGateway - 1);
+        else
+            RunTunnel(record);
+    } else {
         ForwardRequest(owner, record, text, body);
+    }
 }
 
 }  // namespace

@@ -447,3 +447,30 @@ TEST_F(PipelineTest, KeywordFarIntoALongUrlIsFound) {
               kBlockBody);
     EXPECT_EQ(origin.RequestCount(), 0u);
 }
+
+// What the origin gets is what the checks saw: the Host header names the
+// allowed target, the proxy's credentials stay behind, and a port that does
+// not exist is refused rather than cut to one that does.
+TEST_F(PipelineTest, OriginGetsTheCheckedHostAndNoProxyCredentials) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    Start();
+    const std::string p = std::to_string(origin.port());
+    EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/x HTTP/1.1\r\nHost: blocked.test\r\n"
+                            "Proxy-Authorization: Basic dXNlcjpwYXNz\r\nAccept: */*\r\n\r\n")),
+              "ok");
+    EXPECT_EQ(origin.WaitRequest(0), "GET /x HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nAccept: */*\r\n\r\n");
+
+    // 65536 above the origin's port would reach it if cut to 16 bits.
+    const std::string wrapped = std::to_string(origin.port() + 65536);
+    EXPECT_EQ(Exchange("GET http://127.0.0.1:" + wrapped + "/ HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(Exchange("CONNECT 127.0.0.1:" + wrapped + " HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(Exchange("GET http://127.0.0.1:0/ HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(origin.RequestCount(), 1u);
+}
+
+TEST_F(PipelineTest, TunnelToAClosedPortIsAnsweredBadGateway) {
+    Start();
+    const uint16_t closed = testsupport::FreeLoopbackPort();
+    EXPECT_EQ(Exchange("CONNECT 127.0.0.1:" + std::to_string(closed) + " HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+}
