@@ -32,6 +32,13 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
     return Result(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
 }
 
+SysCallResult<int> PrepareListeningSocket(Socket s) {
+    int on = 1;
+    return Result(::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+}
+
+std::string SocketErrorText(int errorCode) { return std::strerror(errorCode); }
+
 SysCallResult<int> ListenOn(Socket s, int backlog) { return Result(::listen(s, backlog)); }
 
 SysCallResult<Socket> AcceptOn(Socket s) {

@@ -4,6 +4,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <string>
+
 namespace platform {
 
 namespace {
@@ -40,6 +42,20 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
     addr.sin_port = htons(port);
     if (InetPtonA(AF_INET, address.c_str(), &addr.sin_addr) != 1) return {-1, WSAEINVAL};
     return IntResult(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+}
+
+SysCallResult<int> PrepareListeningSocket(Socket s) {
+    BOOL on = TRUE;
+    return IntResult(::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on));
+}
+
+std::string SocketErrorText(int errorCode) {
+    char text[512] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(errorCode), 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) --n;
+    if (n == 0) return "error " + std::to_string(errorCode);
+    return std::string(text, n);
 }
 
 SysCallResult<int> ListenOn(Socket s, int backlog) { return IntResult(::listen(s, backlog)); }
