@@ -37,6 +37,10 @@ SysCallResult<int> PrepareListeningSocket(Socket s) {
     return Result(::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
 }
 
+bool IsOutOfDescriptors(int errorCode) {
+    return errorCode == EMFILE || errorCode == ENFILE || errorCode == ENOBUFS || errorCode == ENOMEM;
+}
+
 std::string SocketErrorText(int errorCode) { return std::strerror(errorCode); }
 
 SysCallResult<int> ListenOn(Socket s, int backlog) { return Result(::listen(s, backlog)); }

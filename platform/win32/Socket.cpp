@@ -49,6 +49,8 @@ SysCallResult<int> PrepareListeningSocket(Socket s) {
     return IntResult(::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on));
 }
 
+bool IsOutOfDescriptors(int errorCode) { return errorCode == WSAEMFILE || errorCode == WSAENOBUFS; }
+
 std::string SocketErrorText(int errorCode) {
     char text[512] = {};
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

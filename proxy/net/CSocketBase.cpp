@@ -48,7 +48,9 @@ platform::Socket CSocketBase::AcceptFrom(platform::Socket& socket, uint32_t& pee
     peerAddress = 0;
     const platform::Socket s = listenSocket.load();
     if (s == platform::kInvalidSocket) return socket;
-    socket = platform::AcceptFrom(s, peerAddress).rc;
+    const platform::SysCallResult<platform::Socket> accepted = platform::AcceptFrom(s, peerAddress);
+    socket = accepted.rc;
+    acceptError_ = accepted.errorCode;
     return socket;
 }
 

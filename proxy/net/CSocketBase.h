@@ -28,6 +28,8 @@ public:
     virtual platform::Socket Accept(platform::Socket& socket);
     // The same, also telling the peer's IPv4 address (network byte order).
     platform::Socket AcceptFrom(platform::Socket& socket, uint32_t& peerAddress);
+    // The error code of the last failed AcceptFrom (for the serving thread).
+    int LastAcceptError() const { return acceptError_; }
     // One receive: bytes, 0 when the peer closed, -1 on error.
     virtual int Recv(platform::Socket socket, char* buffer, int length);
     // Sends the whole buffer: the length, or the failing send's result (<= 0).
@@ -52,4 +54,5 @@ private:
     mutable std::mutex listenLock_;  // orders Listen against CloseListenSocket
     bool closedForGood_ = false;
     int listenError_ = 0;  // of the last failed Listen; under listenLock_
+    int acceptError_ = 0;  // of the last failed AcceptFrom; the serving thread's
 };

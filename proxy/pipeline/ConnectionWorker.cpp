@@ -1,6 +1,8 @@
 #include "pipeline/ConnectionWorker.h"
 
 #include <platform/Socket.h>
+#include <platform/Tick.h>
+#include <platform/TimedReceive.h>
 #include <sievekit/CProxyConfig.h>
 
 #include <condition_variable>
@@ -30,12 +32,14 @@ enum class HeaderRead { Complete, Reload, Closed };
 // is one receive holding exactly "ZELK_UPDATE" (read as a zero-terminated
 // text), and only from this machine: from another peer (the proxy listening
 // on 0.0.0.0) it is the start of an ordinary request, so the network cannot
-// keep the proxy reloading.
-HeaderRead ReadRequestHeader(CLocalProxy& owner, platform::Socket client, bool reloadAllowed, std::string& text) {
+// keep the proxy reloading. A header block that grows beyond its bound, or
+// is not complete in time, closes the connection: a browser cannot hold a
+// thread and memory by sending slowly or without end.
+HeaderRead ReadRequestHeader(const Limits& limits, platform::Socket client, bool reloadAllowed, std::string& text) {
+    const uint64_t deadline = platform::TickCount() + static_cast<uint64_t>(limits.requestHeaderMs);
     char chunk[kReceiveStep];
     for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
-        int n = owner.Recv(client, chunk, sizeof chunk);
+        int n = platform::ReceiveBefore(client, chunk, sizeof chunk, deadline);
         if (n <= 0) return HeaderRead::Closed;
         if (reloadAllowed && strnlen(chunk, static_cast<size_t>(n)) == sizeof kReloadMessage - 1 &&
             std::memcmp(chunk, kReloadMessage, sizeof kReloadMessage - 1) == 0)
@@ -43,7 +47,9 @@ HeaderRead ReadRequestHeader(CLocalProxy& owner, platform::Socket client, bool r
         size_t before = text.size();
         text.append(chunk, static_cast<size_t>(n));
         // A blank line split between two receives counts as well.
-        if (text.find("\r\n\r\n", before >= 3 ? before - 3 : 0) != std::string::npos) return HeaderRead::Complete;
+        const size_t end = RequestParser::FindHeaderEnd(text, before);
+        if (end != std::string::npos) return end <= limits.maxRequestHeader ? HeaderRead::Complete : HeaderRead::Closed;
+        if (text.size() >= limits.maxRequestHeader) return HeaderRead::Closed;
     }
 }
 
@@ -71,8 +77,10 @@ void RunTunnel(ConnectionRecord& record) {
     std::mutex lock;
     std::condition_variable oneEnded;
     bool ended = false;
+    std::atomic<uint64_t> lastByte{platform::TickCount()};
+    const int idleMs = record.owner->limits.idleMs;
     auto relay = [&](ConnectionRecord* r) {
-        TunnelRelay(r);
+        TunnelRelay(r, &lastByte, idleMs);
         std::lock_guard<std::mutex> g(lock);
         ended = true;
         oneEnded.notify_all();
@@ -93,6 +101,7 @@ void RunTunnel(ConnectionRecord& record) {
 // `body` has taken those bytes and tells what is still to come.
 void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, RequestBodyEnd& body) {
     if (owner.SendWhole(record.upstreamSocket.load(), text) <= 0) return;
+    record.lastSentTick = platform::TickCount();
     std::thread upload;
     if (!body.Complete()) upload = std::thread(UploadRelay, &record, &body);
     std::thread response(ResponseWorker, &record);
@@ -102,7 +111,8 @@ void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::str
 
 void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
     std::string text;
-    switch (ReadRequestHeader(owner, record.clientSocket.load(), platform::IsLoopbackIPv4(record.peerAddress), text)) {
+    switch (ReadRequestHeader(owner.limits, record.clientSocket.load(), platform::IsLoopbackIPv4(record.peerAddress),
+                              text)) {
         case HeaderRead::Closed:
             return;
         case HeaderRead::Reload:

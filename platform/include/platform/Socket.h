@@ -71,6 +71,10 @@ void ResetSocket(Socket s);
 // How many received bytes wait to be read; -1 on error.
 SysCallResult<int> BytesQueued(Socket s);
 
+// True for the error codes of a call that failed for lack of descriptors or
+// buffers (EMFILE, ENFILE, ENOBUFS, ENOMEM; WSAEMFILE, WSAENOBUFS).
+bool IsOutOfDescriptors(int errorCode);
+
 // The system's text for a socket call's error code ("Address already in use").
 std::string SocketErrorText(int errorCode);
 
