@@ -80,6 +80,21 @@ SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t 
     return IntResult(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
 }
 
+SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs) {
+    // The connect stays blocking, so that a shutdown and cancel end it as
+    // before; the system gives it up once its SYNs go unanswered this long.
+#ifndef TCP_MAXRT
+    constexpr int TCP_MAXRT = 5;
+#endif
+    DWORD seconds = timeoutMs <= 1000 ? 1 : static_cast<DWORD>((timeoutMs + 999) / 1000);
+    ::setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds), sizeof seconds);
+    SysCallResult<int> result = ConnectIPv4(s, addressNetworkOrder, port);
+    // The bound is for the handshake only: once connected, the system's own.
+    DWORD systemDefault = 0;
+    ::setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&systemDefault), sizeof systemDefault);
+    return result;
+}
+
 SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {
     WSAPOLLFD p{};
     p.fd = s;

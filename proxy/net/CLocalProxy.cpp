@@ -16,6 +16,9 @@ CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
     exemptFilter->ReloadData(true);
     wordFilters = {blockFilter.get(), exemptFilter.get()};
     dialer.pending = &pendingConnects;
+    dialer.timedConnect = [this](uint32_t address, uint16_t port, platform::Socket& socket, PendingConnects* pending) {
+        return TimedConnect(address, port, socket, pending, limits.connectMs);
+    };
     adFilter = std::make_unique<CAdFilter>();
     if (ProxyConfig().Config().adBlock.load()) adFilter->LoadRules();
 }

@@ -15,6 +15,8 @@ struct Limits {
     // An origin must start its answer this long after the request (and its
     // upload) was last sent a byte.
     int originAnswerMs = 120 * 1000;
+    // An upstream connect attempt to one address gives up after this long.
+    int connectMs = 10 * 1000;
     // A relay or tunnel with no byte in either direction this long is closed.
     int idleMs = 10 * 60 * 1000;
     // Live browser connections; a further one is accepted and closed at once.

@@ -45,6 +45,11 @@ SysCallResult<int> SendSome(Socket s, const char* data, int length);
 
 // Connects to an IPv4 address in network byte order, blocking.
 SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t port);
+// The same, giving up after about timeoutMs (a failure then). A shutdown of
+// the socket from another thread ends the attempt as it ends a blocking one.
+// On Windows the bound is the system's retransmission limit for the
+// connection, in whole seconds (at least one).
+SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs);
 
 // Waits until a receive on the socket would not block (data, the peer's
 // close or an error): 1 when it would not, 0 when timeoutMs passed first,
