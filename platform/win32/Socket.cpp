@@ -80,18 +80,34 @@ SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t 
     return IntResult(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
 }
 
+namespace {
+
+struct ConnectWatch {
+    SOCKET socket;
+    volatile LONG fired;
+};
+
+// Ends a connect that is still blocked when its time is up, as a stop does.
+VOID CALLBACK ConnectTimeUp(PVOID parameter, BOOLEAN) {
+    auto* watch = static_cast<ConnectWatch*>(parameter);
+    InterlockedExchange(&watch->fired, 1);
+    CancelIoEx(reinterpret_cast<HANDLE>(watch->socket), nullptr);
+}
+
+}  // namespace
+
 SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs) {
-    // The connect stays blocking, so that a shutdown and cancel end it as
-    // before; the system gives it up once its SYNs go unanswered this long.
-#ifndef TCP_MAXRT
-    constexpr int TCP_MAXRT = 5;
-#endif
-    DWORD seconds = timeoutMs <= 1000 ? 1 : static_cast<DWORD>((timeoutMs + 999) / 1000);
-    ::setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds), sizeof seconds);
+    // The connect stays blocking, so that a stop's shutdown and cancel end it
+    // as before; a timer cancels it the same way when its time is up.
+    ConnectWatch watch{s, 0};
+    HANDLE timer = nullptr;
+    if (!CreateTimerQueueTimer(&timer, nullptr, &ConnectTimeUp, &watch, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs),
+                               0, WT_EXECUTEONLYONCE))
+        timer = nullptr;
     SysCallResult<int> result = ConnectIPv4(s, addressNetworkOrder, port);
-    // The bound is for the handshake only: once connected, the system's own.
-    DWORD systemDefault = 0;
-    ::setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&systemDefault), sizeof systemDefault);
+    // Waits for a callback under way, so nothing cancels this socket later.
+    if (timer) DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    if (result.rc != 0 && InterlockedCompareExchange(&watch.fired, 0, 0) != 0) result.errorCode = WSAETIMEDOUT;
     return result;
 }
 

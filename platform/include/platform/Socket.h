@@ -47,8 +47,6 @@ SysCallResult<int> SendSome(Socket s, const char* data, int length);
 SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t port);
 // The same, giving up after about timeoutMs (a failure then). A shutdown of
 // the socket from another thread ends the attempt as it ends a blocking one.
-// On Windows the bound is the system's retransmission limit for the
-// connection, in whole seconds (at least one).
 SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs);
 
 // Waits until a receive on the socket would not block (data, the peer's
