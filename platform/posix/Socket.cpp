@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -31,6 +32,17 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
     if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) return {-1, EINVAL};
     return Result(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
 }
+
+SysCallResult<int> PrepareListeningSocket(Socket s) {
+    int on = 1;
+    return Result(::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+}
+
+bool IsOutOfDescriptors(int errorCode) {
+    return errorCode == EMFILE || errorCode == ENFILE || errorCode == ENOBUFS || errorCode == ENOMEM;
+}
+
+std::string SocketErrorText(int errorCode) { return std::strerror(errorCode); }
 
 SysCallResult<int> ListenOn(Socket s, int backlog) { return Result(::listen(s, backlog)); }
 
@@ -62,6 +74,31 @@ SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t 
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = addressNetworkOrder;
     return Result(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+}
+
+SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs) {
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return {-1, errno};
+    SysCallResult<int> result = ConnectIPv4(s, addressNetworkOrder, port);
+    if (result.rc != 0 && result.errorCode == EINPROGRESS) {
+        pollfd p{s, POLLOUT, 0};
+        int r;
+        do {
+            r = ::poll(&p, 1, timeoutMs);
+        } while (r < 0 && errno == EINTR);
+        if (r == 0) {
+            result = {-1, ETIMEDOUT};
+        } else if (r < 0) {
+            result = {-1, errno};
+        } else {
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+            result = {error == 0 ? 0 : -1, error};
+        }
+    }
+    ::fcntl(s, F_SETFL, flags);
+    return result;
 }
 
 SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {

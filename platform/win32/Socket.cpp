@@ -4,6 +4,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <string>
+
 namespace platform {
 
 namespace {
@@ -42,6 +44,22 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
     return IntResult(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
 }
 
+SysCallResult<int> PrepareListeningSocket(Socket s) {
+    BOOL on = TRUE;
+    return IntResult(::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on));
+}
+
+bool IsOutOfDescriptors(int errorCode) { return errorCode == WSAEMFILE || errorCode == WSAENOBUFS; }
+
+std::string SocketErrorText(int errorCode) {
+    char text[512] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(errorCode), 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) --n;
+    if (n == 0) return "error " + std::to_string(errorCode);
+    return std::string(text, n);
+}
+
 SysCallResult<int> ListenOn(Socket s, int backlog) { return IntResult(::listen(s, backlog)); }
 
 SysCallResult<Socket> AcceptOn(Socket s) {
@@ -60,6 +78,37 @@ SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t 
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = addressNetworkOrder;
     return IntResult(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+}
+
+namespace {
+
+struct ConnectWatch {
+    SOCKET socket;
+    volatile LONG fired;
+};
+
+// Ends a connect that is still blocked when its time is up, as a stop does.
+VOID CALLBACK ConnectTimeUp(PVOID parameter, BOOLEAN) {
+    auto* watch = static_cast<ConnectWatch*>(parameter);
+    InterlockedExchange(&watch->fired, 1);
+    CancelIoEx(reinterpret_cast<HANDLE>(watch->socket), nullptr);
+}
+
+}  // namespace
+
+SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs) {
+    // The connect stays blocking, so that a stop's shutdown and cancel end it
+    // as before; a timer cancels it the same way when its time is up.
+    ConnectWatch watch{s, 0};
+    HANDLE timer = nullptr;
+    if (!CreateTimerQueueTimer(&timer, nullptr, &ConnectTimeUp, &watch, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs),
+                               0, WT_EXECUTEONLYONCE))
+        timer = nullptr;
+    SysCallResult<int> result = ConnectIPv4(s, addressNetworkOrder, port);
+    // Waits for a callback under way, so nothing cancels this socket later.
+    if (timer) DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    if (result.rc != 0 && InterlockedCompareExchange(&watch.fired, 0, 0) != 0) result.errorCode = WSAETIMEDOUT;
+    return result;
 }
 
 SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {

@@ -1,6 +1,8 @@
 #include "http/BodyRelay.h"
 
 #include <platform/Socket.h>
+#include <platform/Tick.h>
+#include <platform/TimedReceive.h>
 
 #include <climits>
 #include <cstring>
@@ -35,12 +37,17 @@ BodyRelay::BodyRelay(int32_t expectedTotal, platform::Socket upstreamSocket, pla
       browserSocket(browserSocket),
       buffer(std::move(buffer)) {}
 
+int BodyRelay::ReceiveStep(char* chunk, int length) const {
+    if (idleMs < 0) return platform::RecvSome(upstreamSocket, chunk, length).rc;
+    return platform::ReceiveBefore(upstreamSocket, chunk, length, platform::TickCount() + static_cast<uint64_t>(idleMs));
+}
+
 void BodyRelay::ReceiveRest() {
     int64_t count = static_cast<int64_t>(buffer.size());
     char chunk[kRelayStep];
     while (expectedTotal == -1 || count != expectedTotal) {
         std::memset(chunk, 0, sizeof chunk);
-        int n = platform::RecvSome(upstreamSocket, chunk, sizeof chunk).rc;
+        int n = ReceiveStep(chunk, sizeof chunk);
         if (n <= 0) break;
         buffer.append(chunk, static_cast<size_t>(n));
         count += n;
@@ -55,7 +62,7 @@ void BodyRelay::ForwardRest() {
     char chunk[kRelayStep];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
-        int n = platform::RecvSome(upstreamSocket, chunk, sizeof chunk).rc;
+        int n = ReceiveStep(chunk, sizeof chunk);
         if (n <= 0) return;
         count += n;
         if (!SendAll(browserSocket, chunk, static_cast<size_t>(n))) return;

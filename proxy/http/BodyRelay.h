@@ -23,6 +23,11 @@ public:
     platform::Socket upstreamSocket;
     platform::Socket browserSocket;  // kInvalidSocket when the relay only receives
     std::string buffer;
+    // A receive that waits longer than this ends the relay; -1: no limit.
+    int idleMs = -1;
+
+private:
+    int ReceiveStep(char* chunk, int length) const;
 };
 
 // headerLength + contentLength, or -1 for an unknown length; never negative

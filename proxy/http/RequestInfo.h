@@ -5,7 +5,7 @@
 
 // The parsed request of one connection; filled by the request parser.
 struct RequestInfo {
-    uint32_t port = 80;       // from the request target; the upstream connect uses the low 16 bits
+    uint32_t port = 80;       // from the request target; only 1-65535 is ever connected to
     std::string url;          // the request target exactly as written
     std::string path;         // the target from its first "/"; empty when it has none
     std::string method;       // "GET", "POST", "CONNECT", ...
@@ -13,3 +13,7 @@ struct RequestInfo {
     std::string host;         // host part of the request target
     std::string refererHost;  // host of the Referer header's URL; empty when absent or unreadable
 };
+
+// A port a connection can be made to; anything else is refused, never cut to
+// 16 bits (":84536" would reach port 19000).
+inline bool HasConnectablePort(const RequestInfo& request) { return request.port >= 1 && request.port <= 65535; }

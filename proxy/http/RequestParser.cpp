@@ -1,5 +1,9 @@
 #include "http/RequestParser.h"
 
+#include <cctype>
+
+#include "http/RequestFraming.h"
+
 namespace {
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
@@ -22,6 +26,64 @@ void ReplaceHeaderLine(std::string& head, std::string_view name, std::string_vie
     size_t end = head.find("\r\n", start);
     if (end == std::string::npos) return;
     head.replace(start, end - start, replacement);
+}
+
+// Each header line whose name (in any letter case, as origins read it) is
+// `name`: where it starts and where its "\r\n" stands.
+struct HeaderLine {
+    size_t start, end;
+};
+std::vector<HeaderLine> HeaderLinesNamed(std::string_view head, std::string_view name) {
+    std::vector<HeaderLine> lines;
+    for (size_t pos = head.find("\r\n"); pos != std::string_view::npos;) {
+        size_t start = pos + 2;
+        size_t end = head.find("\r\n", start);
+        if (end == std::string_view::npos || end == start) break;
+        if (HeaderNameIs(head.substr(start, end - start), name)) lines.push_back({start, end});
+        pos = end;
+    }
+    return lines;
+}
+
+void EraseLines(std::string& head, const std::vector<HeaderLine>& lines) {
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) head.erase(it->start, it->end + 2 - it->start);
+}
+
+bool SameHostName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+// The host a Host header's value names, without its port.
+std::string_view HostOfHostValue(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (value.starts_with('[')) {
+        size_t close = value.find(']');
+        return close == std::string_view::npos ? value : value.substr(0, close + 1);
+    }
+    return value.substr(0, value.find(':'));
+}
+
+// The origin picks the site by the Host header, so it must name the host the
+// checks were made for (the one the proxy connects to): a Host header for any
+// other host, or more than one, becomes one naming the target's host.
+void AlignHostHeader(std::string& head, const RequestInfo& request) {
+    if (request.host.empty() || request.method == "CONNECT") return;
+    const std::vector<HeaderLine> lines = HeaderLinesNamed(head, "Host");
+    bool agrees = lines.size() <= 1;
+    for (const HeaderLine& line : lines) {
+        std::string_view value = std::string_view(head).substr(line.start + 5, line.end - line.start - 5);
+        if (!SameHostName(HostOfHostValue(value), request.host)) agrees = false;
+    }
+    if (agrees) return;
+    std::string replacement = "Host: " + request.host;
+    if (request.port != 80) replacement += ":" + std::to_string(request.port);
+    const size_t at = lines.front().start;
+    EraseLines(head, lines);
+    head.insert(at, replacement + "\r\n");
 }
 
 }  // namespace
@@ -137,6 +199,10 @@ void RequestParser::Rewrite(std::string& text) const {
     ReplaceHeaderLine(head, "Proxy-Connection: ", "Connection: close");
     // 3. Only gzip can be decoded for filtering.
     ReplaceHeaderLine(head, "Accept-Encoding: ", "Accept-Encoding: gzip");
+    // The proxy's own credentials are for the proxy alone: they never reach
+    // an origin, under either name.
+    EraseLines(head, HeaderLinesNamed(head, "Proxy-Authorization"));
+    if (request) AlignHostHeader(head, *request);
     // 4. The first remaining proxy header goes to the origin without "Proxy-".
     size_t proxyHeader = FindHeaderLine(head, "Proxy-");
     if (proxyHeader != std::string::npos) head.erase(proxyHeader, 6);

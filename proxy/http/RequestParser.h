@@ -30,9 +30,10 @@ public:
     // were; a text without any "\r\n" is not read at all.
     void Parse(const std::string& text, RequestInfo* request);
     // Origin-form "HTTP/1.1" request line, "Connection: close" in place of
-    // Proxy-Connection, "Accept-Encoding: gzip", and the first header line's
-    // "Proxy-" prefix dropped (a Proxy-Authorization reaches the origin as
-    // Authorization).
+    // Proxy-Connection, "Accept-Encoding: gzip", every Proxy-Authorization
+    // line removed, a Host header naming another host than the target (or a
+    // second Host line) replaced by one naming the target's host, and the
+    // first remaining header line's "Proxy-" prefix dropped.
     void Rewrite(std::string& text) const;
     // Host, port and path of the request from its target.
     void SplitTarget(const std::string& target);

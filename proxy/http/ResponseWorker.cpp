@@ -3,9 +3,13 @@
 #include <platform/Socket.h>
 #include <sievekit/CProxyConfig.h>
 
+#include <platform/Tick.h>
+
+#include <climits>
 #include <cstring>
 
 #include "http/BodyRelay.h"
+#include "http/RequestParser.h"
 #include "http/ResponseInfo.h"
 #include "net/CLocalProxy.h"
 
@@ -19,21 +23,39 @@ namespace {
 
 constexpr int kHeaderStep = 1024;
 
+enum class HeaderPhase { Complete, Ended, Refused };
+
 // Receives until the header block is complete (or the server stops). A blank
 // line split between two receives is found at once: the search starts three
-// bytes before the new block, inside what was received.
-void ReadHeaderPhase(platform::Socket upstream, std::string& response, ResponseInfo& info) {
+// bytes before the new block, inside what was received. The origin must
+// answer within its time (counted from the last byte sent to it, so a long
+// upload does not count against it), and a header block beyond its bound is
+// refused: the connection closes without a reply.
+HeaderPhase ReadHeaderPhase(const ConnectionRecord& record, const Limits& limits, std::string& response,
+                            ResponseInfo& info) {
+    const platform::Socket upstream = record.upstreamSocket.load();
+    const uint64_t started = platform::TickCount();
     char chunk[kHeaderStep];
     for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
+        const uint64_t lastSent = record.lastSentTick.load();
+        const uint64_t deadline = (lastSent > started ? lastSent : started) + static_cast<uint64_t>(limits.originAnswerMs);
+        const uint64_t now = platform::TickCount();
+        if (now >= deadline) return HeaderPhase::Refused;
+        const uint64_t left = deadline - now;
+        const int waited = platform::WaitReadable(upstream, left > INT_MAX ? INT_MAX : static_cast<int>(left)).rc;
+        if (waited < 0) return HeaderPhase::Ended;
+        if (waited == 0) continue;  // the deadline may have moved with the upload
         int n = platform::RecvSome(upstream, chunk, sizeof chunk).rc;
-        if (n <= 0) return;
+        if (n <= 0) return HeaderPhase::Ended;
         size_t before = response.size();
         response.append(chunk, static_cast<size_t>(n));
-        if (response.find("\r\n\r\n", before >= 3 ? before - 3 : 0) != std::string::npos) {
+        const size_t end = RequestParser::FindHeaderEnd(response, before);
+        if (end != std::string::npos) {
+            if (end > limits.maxResponseHeader) return HeaderPhase::Refused;
             info.TakeHeaderBlock(response);
-            return;
+            return HeaderPhase::Complete;
         }
+        if (response.size() >= limits.maxResponseHeader) return HeaderPhase::Refused;
     }
 }
 
@@ -52,11 +74,12 @@ int ResponseWorker(ConnectionRecord* record) {
 
     std::string response;
     ResponseInfo info;
-    ReadHeaderPhase(upstream, response, info);
+    if (ReadHeaderPhase(*record, owner.limits, response, info) == HeaderPhase::Refused) return 0;
     const int32_t expectedTotal = ExpectedResponseTotal(info.headerLength, info.contentLength);
 
     if (info.isHtml) {
         BodyRelay relay(expectedTotal, upstream, platform::kInvalidSocket, response);
+        relay.idleMs = owner.limits.idleMs;
         relay.ReceiveRest();
         if (!record->domain.white) owner.FilterResponseBody(relay.buffer, info, *record);
         if (record->domain.blockPage) {
@@ -81,6 +104,7 @@ int ResponseWorker(ConnectionRecord* record) {
         return 0;
     }
     BodyRelay relay(expectedTotal, upstream, client, std::move(response));
+    relay.idleMs = owner.limits.idleMs;
     relay.ForwardRest();
     return 0;
 }

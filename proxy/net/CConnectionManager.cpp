@@ -5,18 +5,26 @@ CConnectionManager::~CConnectionManager() {
     live_.clear();
 }
 
-bool CConnectionManager::RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
-                                          void (*worker)(ConnectionRecord*)) {
+Admission CConnectionManager::RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
+                                               void (*worker)(ConnectionRecord*), size_t maxLive) {
     std::lock_guard<std::mutex> g(lock_);
-    if (!accepting()) return false;
+    if (!accepting()) return Admission::Stopping;
+    if (live_.size() >= maxLive) return Admission::Full;
     live_.insert(record);
     try {
-        record->workerThread = std::thread(worker, record);
+        record->workerThread = startThread_(worker, record);
         ++runningWorkers_;
     } catch (const std::system_error&) {
-        // No thread: the record stays registered, its socket open, until stop.
+        live_.erase(record);
+        return Admission::NoThread;
     }
-    return true;
+    return Admission::Started;
+}
+
+CConnectionManager::ThreadStarter CConnectionManager::SetThreadStarter(ThreadStarter starter) {
+    std::lock_guard<std::mutex> g(lock_);
+    std::swap(starter, startThread_);
+    return starter;
 }
 
 void CConnectionManager::Register(ConnectionRecord* record) {

@@ -2,12 +2,21 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 
 #include "net/ConnectionRecord.h"
+
+// What became of an accepted connection offered to the registry.
+enum class Admission {
+    Started,   // registered, its worker running
+    Stopping,  // the listener is stopping
+    Full,      // as many connections live as are allowed
+    NoThread   // the worker thread could not be started
+};
 
 // The registry of live connections. Its lock guards the live set and the
 // count of running workers; no other lock is taken while it is held.
@@ -20,10 +29,16 @@ public:
 
     // Registers the record and starts its worker in one step under the lock, so
     // a fast worker cannot remove its record before the thread is stored.
-    // Refuses (false, record untouched) once `accepting` says no: a connection
-    // accepted during a stop is then closed by the caller.
-    bool RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
-                          void (*worker)(ConnectionRecord*));
+    // Anything but Started leaves the record unregistered and untouched, for
+    // the caller to close: a connection accepted during a stop, beyond
+    // `maxLive` live ones, or whose thread could not be started.
+    Admission RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
+                               void (*worker)(ConnectionRecord*), size_t maxLive = SIZE_MAX);
+
+    using ThreadStarter = std::function<std::thread(void (*)(ConnectionRecord*), ConnectionRecord*)>;
+    // How worker threads are started: std::thread, unless a test makes the
+    // start fail. The previous starter is returned.
+    ThreadStarter SetThreadStarter(ThreadStarter starter);
     void Register(ConnectionRecord* record);
     // Closes the record's two sockets under the lock, so the stop path never
     // shuts down a socket number that was closed and taken again meanwhile.
@@ -45,4 +60,7 @@ private:
     std::condition_variable workersDone_;
     std::set<ConnectionRecord*> live_;
     size_t runningWorkers_ = 0;
+    ThreadStarter startThread_ = [](void (*worker)(ConnectionRecord*), ConnectionRecord* record) {
+        return std::thread(worker, record);
+    };
 };

@@ -4,6 +4,9 @@
 
 #include "pipeline/ConnectionWorker.h"
 
+#include <chrono>
+#include <thread>
+
 CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
     : CSocketBase(port, std::move(listenAddress)),
       domainManager(std::make_unique<CDomainManager>()),
@@ -13,6 +16,9 @@ CLocalProxy::CLocalProxy(uint16_t port, std::string listenAddress)
     exemptFilter->ReloadData(true);
     wordFilters = {blockFilter.get(), exemptFilter.get()};
     dialer.pending = &pendingConnects;
+    dialer.timedConnect = [this](uint32_t address, uint16_t port, platform::Socket& socket, PendingConnects* pending) {
+        return TimedConnect(address, port, socket, pending, limits.connectMs);
+    };
     adFilter = std::make_unique<CAdFilter>();
     if (ProxyConfig().Config().adBlock.load()) adFilter->LoadRules();
 }
@@ -31,16 +37,30 @@ void CLocalProxy::AcceptLoop() {
     while (IsListening()) {
         platform::Socket client;
         uint32_t peer;
-        if (AcceptFrom(client, peer) == platform::kInvalidSocket) continue;
+        if (AcceptFrom(client, peer) == platform::kInvalidSocket) {
+            // Out of descriptors, the next accept would fail the same way at
+            // once: give the connections in hand a moment to end.
+            if (IsListening() && platform::IsOutOfDescriptors(LastAcceptError()))
+                std::this_thread::sleep_for(std::chrono::milliseconds(limits.acceptBackoffMs));
+            continue;
+        }
         auto record = std::make_unique<ConnectionRecord>();
         record->request = std::make_unique<RequestInfo>();
         record->clientSocket = client;
         record->owner = this;
         record->peerAddress = peer;
-        if (connections.RegisterAndStart(record.get(), [this] { return IsListening(); }, &ConnectionWorker)) {
-            record.release();  // the registry owns it now
-        } else {
-            ConnectionRecord::CloseSocket(record->clientSocket);  // accepted while stopping
+        switch (connections.RegisterAndStart(record.get(), [this] { return IsListening(); }, &ConnectionWorker,
+                                             limits.maxConnections)) {
+            case Admission::Started:
+                record.release();  // the registry owns it now
+                break;
+            case Admission::Stopping:
+            case Admission::Full:
+            case Admission::NoThread:
+                // Closed at once: the browser sees the end of the connection
+                // instead of waiting for an answer that will not come.
+                ConnectionRecord::CloseSocket(record->clientSocket);
+                break;
         }
     }
 }

@@ -11,6 +11,7 @@
 #include "net/CSocketBase.h"
 #include "net/ConnectUpstream.h"
 #include "net/HostCache.h"
+#include "net/Limits.h"
 
 // The HTTP proxy server: owns the long-lived filter objects of the request
 // path and the registry of live connections; one worker thread per browser
@@ -54,6 +55,8 @@ public:
     PendingConnects pendingConnects;
     // How Connect resolves and times; set before serving, read-only after.
     UpstreamDialer dialer;
+    // The bounds and time-outs of every connection; set before serving.
+    Limits limits;
 
     // Members in construction order; destroyed in reverse. The filter objects
     // are shared by every worker without a lock of ours (they are thread-safe).

@@ -7,11 +7,19 @@ CSocketBase::~CSocketBase() = default;
 
 int CSocketBase::Listen() {
     std::lock_guard<std::mutex> g(listenLock_);
+    listenError_ = 0;
     if (closedForGood_) return 0;
     auto created = platform::CreateTcpSocket();
-    if (created.rc == platform::kInvalidSocket) return 0;
+    if (created.rc == platform::kInvalidSocket) {
+        listenError_ = created.errorCode;
+        return 0;
+    }
     platform::Socket s = created.rc;
-    if (platform::BindIPv4(s, listenAddress, port).rc != 0 || platform::ListenOn(s, platform::kMaxBacklog).rc != 0) {
+    platform::SysCallResult<int> step = platform::PrepareListeningSocket(s);
+    if (step.rc == 0) step = platform::BindIPv4(s, listenAddress, port);
+    if (step.rc == 0) step = platform::ListenOn(s, platform::kMaxBacklog);
+    if (step.rc != 0) {
+        listenError_ = step.errorCode;
         platform::ShutdownSocket(s);
         platform::CloseSocket(s);
         listenSocket = platform::kInvalidSocket;
@@ -19,6 +27,12 @@ int CSocketBase::Listen() {
     }
     listenSocket = s;
     return 1;
+}
+
+std::string CSocketBase::ListenFailure() const {
+    std::lock_guard<std::mutex> g(listenLock_);
+    if (closedForGood_ && listenError_ == 0) return "the server is stopping";
+    return listenError_ == 0 ? std::string("unknown error") : platform::SocketErrorText(listenError_);
 }
 
 platform::Socket CSocketBase::Accept(platform::Socket& socket) {
@@ -34,7 +48,9 @@ platform::Socket CSocketBase::AcceptFrom(platform::Socket& socket, uint32_t& pee
     peerAddress = 0;
     const platform::Socket s = listenSocket.load();
     if (s == platform::kInvalidSocket) return socket;
-    socket = platform::AcceptFrom(s, peerAddress).rc;
+    const platform::SysCallResult<platform::Socket> accepted = platform::AcceptFrom(s, peerAddress);
+    socket = accepted.rc;
+    acceptError_ = accepted.errorCode;
     return socket;
 }
 

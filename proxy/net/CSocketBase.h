@@ -18,12 +18,18 @@ public:
     CSocketBase(const CSocketBase&) = delete;
     CSocketBase& operator=(const CSocketBase&) = delete;
 
-    // 1 when the socket listens, 0 on failure (the object then holds no socket).
+    // 1 when the socket listens, 0 on failure (the object then holds no socket;
+    // ListenFailure says why).
     virtual int Listen();
+    // After a failed Listen: the system's reason ("Address already in use").
+    std::string ListenFailure() const;
+    const std::string& ListenAddress() const { return listenAddress; }
     // The accepted socket, or kInvalidSocket; also stored in the caller's socket.
     virtual platform::Socket Accept(platform::Socket& socket);
     // The same, also telling the peer's IPv4 address (network byte order).
     platform::Socket AcceptFrom(platform::Socket& socket, uint32_t& peerAddress);
+    // The error code of the last failed AcceptFrom (for the serving thread).
+    int LastAcceptError() const { return acceptError_; }
     // One receive: bytes, 0 when the peer closed, -1 on error.
     virtual int Recv(platform::Socket socket, char* buffer, int length);
     // Sends the whole buffer: the length, or the failing send's result (<= 0).
@@ -45,6 +51,8 @@ protected:
     const std::string listenAddress;
 
 private:
-    std::mutex listenLock_;  // orders Listen against CloseListenSocket
+    mutable std::mutex listenLock_;  // orders Listen against CloseListenSocket
     bool closedForGood_ = false;
+    int listenError_ = 0;  // of the last failed Listen; under listenLock_
+    int acceptError_ = 0;  // of the last failed AcceptFrom; the serving thread's
 };

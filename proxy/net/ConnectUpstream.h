@@ -22,7 +22,10 @@ struct UpstreamDialer {
     const IHostResolver* resolver = &SystemHostResolver::Instance();
     using TimedConnectFn = int(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket,
                                PendingConnects* pending);
-    std::function<TimedConnectFn> timedConnect = &TimedConnect;
+    std::function<TimedConnectFn> timedConnect = [](uint32_t address, uint16_t port, platform::Socket& socket,
+                                                    PendingConnects* pending) {
+        return TimedConnect(address, port, socket, pending);
+    };
     int chooseBelowMs = kChooseBelowMs;
     PendingConnects* pending = nullptr;  // not owned; none when null
 };

@@ -23,6 +23,9 @@ struct ConnectionRecord {
     CLocalProxy* owner = nullptr;  // the listener that accepted the connection
     uint32_t peerAddress = 0;      // the browser's IPv4 address, network byte order (0: unknown)
     std::thread workerThread;      // not joinable when no worker runs it
+    // When the request (or its upload) was last sent a byte to the origin
+    // (platform::TickCount); the origin's time to answer counts from here.
+    std::atomic<uint64_t> lastSentTick{0};
 
     // Shutdown and close of one of the two sockets, once; kInvalidSocket afterwards.
     static void CloseSocket(std::atomic<platform::Socket>& socket);

@@ -27,15 +27,15 @@ bool PendingConnects::Aborted() const {
     return aborted_;
 }
 
-int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket, PendingConnects* pending) {
+int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket, PendingConnects* pending,
+                 int timeoutMs) {
     socket = platform::CreateTcpSocket().rc;
     if (socket == platform::kInvalidSocket) return kConnectFailedMs;
     if (pending && !pending->Begin(socket)) return kConnectFailedMs;
     uint64_t before = platform::TickCount();
-    bool connected = platform::ConnectIPv4(socket, addressNetworkOrder, port).rc == 0;
+    bool connected = platform::ConnectIPv4Within(socket, addressNetworkOrder, port, timeoutMs).rc == 0;
     uint64_t took = platform::TickCount() - before;
     if (pending) pending->End(socket);
     if (!connected) return kConnectFailedMs;
-    // The platform's own connect time-out ends a connect long before this.
     return took < static_cast<uint64_t>(kConnectFailedMs) ? static_cast<int>(took) : kConnectFailedMs;
 }

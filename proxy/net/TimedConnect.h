@@ -6,6 +6,8 @@
 
 #include <platform/SocketHandle.h>
 
+#include "net/Limits.h"
+
 // What a failed connect counts as, in milliseconds.
 constexpr int kConnectFailedMs = 9999999;
 
@@ -29,10 +31,10 @@ private:
     bool aborted_ = false;
 };
 
-// Creates a TCP socket into `socket` and connects it, blocking, to the IPv4
-// address (network byte order) and port. Returns the milliseconds the connect
-// took, or kConnectFailedMs; on failure the socket (or kInvalidSocket when
-// none could be created) is left in `socket` for the caller to close. With
-// `pending`, the connect can be ended by its AbortAll.
+// Creates a TCP socket into `socket` and connects it to the IPv4 address
+// (network byte order) and port, giving up after timeoutMs. Returns the
+// milliseconds the connect took, or kConnectFailedMs; on failure the socket
+// (or kInvalidSocket when none could be created) is left in `socket` for the
+// caller to close. With `pending`, the connect can be ended by its AbortAll.
 int TimedConnect(uint32_t addressNetworkOrder, uint16_t port, platform::Socket& socket,
-                 PendingConnects* pending = nullptr);
+                 PendingConnects* pending = nullptr, int timeoutMs = Limits{}.connectMs);

@@ -38,7 +38,7 @@ bool CLocalProxy::ClassifyRequest(ConnectionRecord& record) {
     // "www." alone leaves nothing of the host.
     if (request.host == "www.") domain.host[0] = '\0';
 
-    if (config.wordFilter.load() && UrlKeywordCheck(&wordFilters, domain.url).Run()) {
+    if (config.wordFilter.load() && UrlKeywordCheck(&wordFilters, request.url).Run()) {
         domain.blockPage = true;
         return true;
     }

@@ -1,6 +1,8 @@
 #include "pipeline/ConnectionWorker.h"
 
 #include <platform/Socket.h>
+#include <platform/Tick.h>
+#include <platform/TimedReceive.h>
 #include <sievekit/CProxyConfig.h>
 
 #include <condition_variable>
@@ -8,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "http/RequestBodyEnd.h"
+#include "http/RequestFraming.h"
 #include "http/RequestParser.h"
 #include "http/ResponseWorker.h"
 #include "net/CLocalProxy.h"
@@ -19,6 +23,7 @@ namespace {
 
 constexpr int kReceiveStep = 8192;
 constexpr char kReloadMessage[] = "ZELK_UPDATE";
+constexpr char kBadGateway[] = "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 constexpr char kTunnelEstablished[] = "HTTP/1.1 200 Connection established\r\nProxy-agent: Vantrel /0.2\r\n\r\n";
 
 enum class HeaderRead { Complete, Reload, Closed };
@@ -27,12 +32,14 @@ enum class HeaderRead { Complete, Reload, Closed };
 // is one receive holding exactly "ZELK_UPDATE" (read as a zero-terminated
 // text), and only from this machine: from another peer (the proxy listening
 // on 0.0.0.0) it is the start of an ordinary request, so the network cannot
-// keep the proxy reloading.
-HeaderRead ReadRequestHeader(CLocalProxy& owner, platform::Socket client, bool reloadAllowed, std::string& text) {
+// keep the proxy reloading. A header block that grows beyond its bound, or
+// is not complete in time, closes the connection: a browser cannot hold a
+// thread and memory by sending slowly or without end.
+HeaderRead ReadRequestHeader(const Limits& limits, platform::Socket client, bool reloadAllowed, std::string& text) {
+    const uint64_t deadline = platform::TickCount() + static_cast<uint64_t>(limits.requestHeaderMs);
     char chunk[kReceiveStep];
     for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
-        int n = owner.Recv(client, chunk, sizeof chunk);
+        int n = platform::ReceiveBefore(client, chunk, sizeof chunk, deadline);
         if (n <= 0) return HeaderRead::Closed;
         if (reloadAllowed && strnlen(chunk, static_cast<size_t>(n)) == sizeof kReloadMessage - 1 &&
             std::memcmp(chunk, kReloadMessage, sizeof kReloadMessage - 1) == 0)
@@ -40,7 +47,9 @@ HeaderRead ReadRequestHeader(CLocalProxy& owner, platform::Socket client, bool r
         size_t before = text.size();
         text.append(chunk, static_cast<size_t>(n));
         // A blank line split between two receives counts as well.
-        if (text.find("\r\n\r\n", before >= 3 ? before - 3 : 0) != std::string::npos) return HeaderRead::Complete;
+        const size_t end = RequestParser::FindHeaderEnd(text, before);
+        if (end != std::string::npos) return end <= limits.maxRequestHeader ? HeaderRead::Complete : HeaderRead::Closed;
+        if (text.size() >= limits.maxRequestHeader) return HeaderRead::Closed;
     }
 }
 
@@ -68,8 +77,10 @@ void RunTunnel(ConnectionRecord& record) {
     std::mutex lock;
     std::condition_variable oneEnded;
     bool ended = false;
+    std::atomic<uint64_t> lastByte{platform::TickCount()};
+    const int idleMs = record.owner->limits.idleMs;
     auto relay = [&](ConnectionRecord* r) {
-        TunnelRelay(r);
+        TunnelRelay(r, &lastByte, idleMs);
         std::lock_guard<std::mutex> g(lock);
         ended = true;
         oneEnded.notify_all();
@@ -86,10 +97,13 @@ void RunTunnel(ConnectionRecord& record) {
     toOrigin.join();
 }
 
-void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, int contentLength) {
+// `text` is the rewritten header block and the body bytes that came with it;
+// `body` has taken those bytes and tells what is still to come.
+void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, RequestBodyEnd& body) {
     if (owner.SendWhole(record.upstreamSocket.load(), text) <= 0) return;
+    record.lastSentTick = platform::TickCount();
     std::thread upload;
-    if (contentLength > 0) upload = std::thread(UploadRelay, &record);
+    if (!body.Complete()) upload = std::thread(UploadRelay, &record, &body);
     std::thread response(ResponseWorker, &record);
     response.join();
     if (upload.joinable()) upload.join();
@@ -97,7 +111,8 @@ void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::str
 
 void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
     std::string text;
-    switch (ReadRequestHeader(owner, record.clientSocket.load(), platform::IsLoopbackIPv4(record.peerAddress), text)) {
+    switch (ReadRequestHeader(owner.limits, record.clientSocket.load(), platform::IsLoopbackIPv4(record.peerAddress),
+                              text)) {
         case HeaderRead::Closed:
             return;
         case HeaderRead::Reload:
@@ -106,27 +121,39 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
         case HeaderRead::Complete:
             break;
     }
-    int contentLength;
+    // A request whose body an origin could read in two ways could hide a
+    // second request from the checks: it is not forwarded at all.
+    const RequestFraming framing = FrameRequest(std::string_view(text).substr(0, RequestParser::HeaderBlockLength(text)));
+    if (framing.body == RequestBody::Conflicting) return;
     {
         RequestParser parser;
         parser.Parse(text, record.request.get());
-        contentLength = parser.contentLength;
         parser.Rewrite(text);
     }
+    // Only the body goes on with the header; whatever came after it is dropped.
+    RequestBodyEnd body(framing);
+    const size_t headerLength = RequestParser::HeaderBlockLength(text);
+    text.resize(headerLength + body.Take(std::string_view(text).substr(headerLength)));
     if (owner.ClassifyRequest(record)) {
         AnswerBlocked(owner, record);
         return;
     }
+    if (!HasConnectablePort(*record.request)) return;
     platform::Socket upstream = platform::kInvalidSocket;
     bool resolved = owner.Connect(upstream, record.request->host.c_str(), static_cast<uint16_t>(record.request->port));
     record.upstreamSocket = upstream;  // a fallback kept on failure is closed with the record
     // A stop that came while connecting has shut down only the sockets it
     // could see: this one it missed, so the request ends here.
     if (!resolved || !owner.IsListening()) return;
-    if (record.request->method == "CONNECT")
-        RunTunnel(record);
-    else
-        ForwardRequest(owner, record, text, contentLength);
+    if (record.request->method == "CONNECT") {
+        // The browser must not take a tunnel that leads nowhere for one that works.
+        if (upstream == platform::kInvalidSocket)
+            owner.Send(record.clientSocket.load(), kBadGateway, sizeof kBadGateway - 1);
+        else
+            RunTunnel(record);
+    } else {
+        ForwardRequest(owner, record, text, body);
+    }
 }
 
 }  // namespace

@@ -77,5 +77,5 @@ int ProxyEntry(const std::string& commandLine) {
     if (IsSwitch(commandLine, "-https-off")) return RunHttpsSwitch(false);
     if (!platform::StartServiceDispatcher(kServiceName, &ServiceMain))
         ReportServiceEvent("Register Service Main Function Error!");
-    return 0;
+    return ServiceStartFailed() ? 1 : 0;
 }

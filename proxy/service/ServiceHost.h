@@ -23,7 +23,8 @@ extern const char* const kServiceName;  // "Proxy": service, event source, messa
 
 // The program's entry: "-install", "-uninstall", "-https-on" or "-https-off"
 // (any letter case, nothing else on the line), otherwise the service runs.
-// Returns 0, except when an -https switch failed (1).
+// Returns 0, except when an -https switch failed or the service could not
+// start because a server could not listen (1).
 int ProxyEntry(const std::string& commandLine);
 
 // "-https-on" / "-https-off": switches HTTPS filtering in the program
@@ -34,6 +35,8 @@ int RunHttpsSwitch(bool on);
 int InstallService();
 int UninstallService();
 void ServiceMain();
+// True when the last ServiceMain ended because a server could not listen.
+bool ServiceStartFailed();
 void ServiceHandler(unsigned controlCode);
 // Makes the program's folder the working directory, loads the configuration
 // and constructs the servers into the pair.

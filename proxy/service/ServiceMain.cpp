@@ -2,8 +2,11 @@
 #include <platform/Service.h>
 #include <sievekit/CProxyConfig.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "net/CLocalProxy.h"
 #include "web/CHttpServer.h"
@@ -34,6 +37,31 @@ void SetAndReport(platform::ServiceState state) {
 std::mutex pairLock;
 ServerPair* currentPair = nullptr;
 bool stopRequested = false;
+
+// Set when the last start ended because a server could not listen.
+std::atomic<bool> startFailed{false};
+
+// Both servers take their ports before either serves, so a port that cannot
+// be had ends the start at once: one line for whoever started the program
+// (its console in the foreground), the same text to the event log, and the
+// system's error code in the stopped status the service manager shows.
+// Empty text when both listen.
+std::string ListenBoth(CSocketBase& proxy, CSocketBase& server) {
+    for (CSocketBase* s : {&proxy, &server}) {
+        if (s->Listen()) continue;
+        return "cannot listen on " + s->ListenAddress() + ":" + std::to_string(s->Port()) + ": " + s->ListenFailure();
+    }
+    return std::string();
+}
+
+void ReportFailedStart(const std::string& reason) {
+    std::fprintf(stderr, "%s: %s\n", kServiceName, reason.c_str());
+    std::fflush(stderr);
+    ReportServiceEvent("%s", reason.c_str());
+    std::lock_guard<std::mutex> g(statusLock);
+    serviceStatus.win32ExitCode = platform::kServiceSpecificError;
+    serviceStatus.serviceSpecificExitCode = 1;
+}
 
 // Closes the listening sockets and the live connections, waits for the
 // threads that use the servers, then destroys the servers. Under pairLock.
@@ -90,7 +118,10 @@ void ServiceHandler(unsigned controlCode) {
     }
 }
 
+bool ServiceStartFailed() { return startFailed.load(); }
+
 void ServiceMain() {
+    startFailed = false;
     {
         std::lock_guard<std::mutex> g(statusLock);
         serviceStatus = platform::ServiceStatus{};
@@ -107,6 +138,7 @@ void ServiceMain() {
     StartServers(*pair);
 
     bool proxyThreadStarted = false;
+    std::string failure;
     {
         std::lock_guard<std::mutex> g(pairLock);
         currentPair = pair.get();
@@ -114,27 +146,25 @@ void ServiceMain() {
         pair->proxyEnded = ended->get_future().share();
         CLocalProxy* proxy = pair->proxy.get();
         CHttpServer* server = pair->server.get();
-        try {
-            // A web server that cannot listen ends only its own thread.
-            pair->webThread = std::thread([server] {
-                if (server->Listen()) server->ServeRequests();
-            });
-        } catch (const std::system_error&) {
-        }
-        try {
-            pair->proxyThread = std::thread([proxy, ended] {
-                int code = -1;
-                if (proxy->Listen()) {
+        if (!stopRequested) failure = ListenBoth(*proxy, *server);
+        if (failure.empty() && !stopRequested) {
+            try {
+                pair->webThread = std::thread([server] { server->ServeRequests(); });
+            } catch (const std::system_error&) {
+            }
+            try {
+                pair->proxyThread = std::thread([proxy, ended] {
                     proxy->AcceptLoop();
-                    code = 0;
-                }
-                ended->set_value(code);
-            });
-            proxyThreadStarted = true;
-        } catch (const std::system_error&) {
+                    ended->set_value(0);
+                });
+                proxyThreadStarted = true;
+            } catch (const std::system_error&) {
+            }
         }
-        if (stopRequested) StopPairLocked(*pair);
+        if (stopRequested || !failure.empty()) StopPairLocked(*pair);
     }
+    startFailed = !failure.empty();
+    if (!failure.empty()) ReportFailedStart(failure);
 
     if (proxyThreadStarted) {
         SetAndReport(platform::ServiceState::Running);
@@ -144,8 +174,6 @@ void ServiceMain() {
     SetAndReport(platform::ServiceState::Stopped);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::lock_guard<std::mutex> g(pairLock);
-    // The proxy may have ended on its own (its port was taken): the servers
-    // still have to be stopped before they are released.
     StopPairLocked(*pair);
     currentPair = nullptr;
     stopRequested = false;

@@ -85,7 +85,7 @@ void CHttpServer::ServeRequests() {
             continue;
         }
         if (!BeginRequest(client)) {
-            platform::CloseSocket(client);  // accepted while stopping
+            platform::CloseSocket(client);  // accepted while stopping, or one too many
             continue;
         }
         try {
@@ -116,7 +116,7 @@ size_t CHttpServer::RunningRequests() const {
 
 bool CHttpServer::BeginRequest(platform::Socket socket) {
     std::lock_guard<std::mutex> g(requestsLock_);
-    if (stopping_) return false;
+    if (stopping_ || running_ >= maxRequests) return false;
     inFlight_.insert(socket);
     ++running_;
     return true;

@@ -12,6 +12,7 @@
 #include <sievekit/CProxyConfig.h>
 
 #include "net/CSocketBase.h"
+#include "net/Limits.h"
 #include "web/ConfirmationTokens.h"
 #include "web/ControlRegistry.h"
 #include "web/RequestHeaders.h"
@@ -106,6 +107,8 @@ public:
     // A confirmation's body is "token=" and the token; a longer one is refused
     // unread.
     static constexpr long kMaxPostBody = 1024;
+    // Requests served at a time; a further one is closed at once. Set before serving.
+    size_t maxRequests = Limits{}.maxWebRequests;
 
 private:
     struct RequestRecord {
@@ -122,7 +125,7 @@ private:
     // A file of the page folder, typed by the suffix.
     Reply AnswerFile(const std::string& path, const std::string& suffix);
     // Bookkeeping of request threads, under requestsLock_.
-    bool BeginRequest(platform::Socket socket);  // false once stopping
+    bool BeginRequest(platform::Socket socket);  // false once stopping or with maxRequests running
     void EndRequest(platform::Socket socket);    // closes the socket; a request thread's last touch of this object
 
     const std::string root;

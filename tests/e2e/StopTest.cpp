@@ -54,7 +54,10 @@ size_t CountClosed(std::vector<std::unique_ptr<Connection>>& connections, int ti
 }  // namespace
 
 TEST(StopTest, StopWithThousandsOfIdleConnectionsEndsTheProgramWithinSeconds) {
-    int wanted = ScaledCount("MORVANE_E2E_IDLE", 5000, 1000);
+    // The program holds at most 4,096 browser connections (a further one is
+    // closed at once): stay below, with room for the stalled ones and the
+    // connection that checks a new one is still served.
+    int wanted = std::min(ScaledCount("MORVANE_E2E_IDLE", 5000, 1000), 4000);
     // The test holds one descriptor per connection, and so does the program
     // (which inherits the limit); keep room for everything else.
     long limit = RaiseOpenFileLimit(wanted + 1024);

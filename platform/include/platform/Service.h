@@ -24,6 +24,9 @@ enum ServiceControlCode : unsigned {
 };
 
 constexpr unsigned kServiceAcceptStop = 1;
+// The Win32 exit code that tells the manager to show the service's own
+// (service-specific) exit code (ERROR_SERVICE_SPECIFIC_ERROR).
+constexpr unsigned kServiceSpecificError = 1066;
 constexpr unsigned kServiceWin32OwnProcess = 0x10;
 
 struct ServiceStatus {

@@ -19,8 +19,14 @@ constexpr int kMaxBacklog = 0x7FFFFFFF;
 SysCallResult<Socket> CreateTcpSocket();
 
 // Binds to an IPv4 address given as dotted text ("127.0.0.1", "0.0.0.0").
-// No socket options are set: a port in use makes the bind fail.
+// A port in use makes the bind fail.
 SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port);
+// Readies a socket that is to listen, before its bind: a restart may bind
+// its port while connections of the previous run linger in TIME_WAIT, yet a
+// port another socket listens on still makes the bind fail (SO_REUSEADDR on
+// POSIX; SO_EXCLUSIVEADDRUSE on Windows, where SO_REUSEADDR would let another
+// program take the port over).
+SysCallResult<int> PrepareListeningSocket(Socket s);
 SysCallResult<int> ListenOn(Socket s, int backlog);
 // Accepts one connection; the peer address is discarded.
 SysCallResult<Socket> AcceptOn(Socket s);
@@ -39,6 +45,9 @@ SysCallResult<int> SendSome(Socket s, const char* data, int length);
 
 // Connects to an IPv4 address in network byte order, blocking.
 SysCallResult<int> ConnectIPv4(Socket s, uint32_t addressNetworkOrder, uint16_t port);
+// The same, giving up after about timeoutMs (a failure then). A shutdown of
+// the socket from another thread ends the attempt as it ends a blocking one.
+SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uint16_t port, int timeoutMs);
 
 // Waits until a receive on the socket would not block (data, the peer's
 // close or an error): 1 when it would not, 0 when timeoutMs passed first,
@@ -64,6 +73,13 @@ void ResetSocket(Socket s);
 
 // How many received bytes wait to be read; -1 on error.
 SysCallResult<int> BytesQueued(Socket s);
+
+// True for the error codes of a call that failed for lack of descriptors or
+// buffers (EMFILE, ENFILE, ENOBUFS, ENOMEM; WSAEMFILE, WSAENOBUFS).
+bool IsOutOfDescriptors(int errorCode);
+
+// The system's text for a socket call's error code ("Address already in use").
+std::string SocketErrorText(int errorCode);
 
 // getaddrinfo with family AF_INET and type SOCK_STREAM: the IPv4 addresses
 // (network byte order) in the order the resolver gives them; empty on failure.

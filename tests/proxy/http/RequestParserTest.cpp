@@ -48,19 +48,42 @@ TEST(RequestParserRewrite, UpgradesHttp10AndForcesCloseAndGzip) {
     EXPECT_EQ(r.contentLength, -1);
 }
 
-TEST(RequestParserRewrite, ProxyAuthorizationReachesOriginAsAuthorization) {
+// The proxy's credentials never reach the origin, in any letter case and
+// under no other name.
+TEST(RequestParserRewrite, ProxyAuthorizationIsDropped) {
     Result r = Forward(
         "GET http://example.com/ HTTP/1.1\r\n"
         "Proxy-Connection: keep-alive\r\n"
         "Proxy-Authorization: Basic dXNlcjpwYXNz\r\n"
         "Connection: keep-alive\r\n"
+        "proxy-authorization: Basic c2Vjb25k\r\n"
+        "Authorization: Bearer own\r\n"
         "\r\n");
     EXPECT_EQ(r.forwarded,
               "GET / HTTP/1.1\r\n"
               "Connection: close\r\n"
-              "Authorization: Basic dXNlcjpwYXNz\r\n"
               "Connection: keep-alive\r\n"  // an existing Connection header stays where it is
+              "Authorization: Bearer own\r\n"  // the browser's own credentials for the site stay
               "\r\n");
+}
+
+// The Host header names the host the checks were made for: one naming
+// another host, or a second one, is replaced by the target's host and port.
+TEST(RequestParserRewrite, HostHeaderNamesTheTargetHost) {
+    EXPECT_EQ(Forward("GET http://allowed.example/x HTTP/1.1\r\nHost: blocked.example\r\nAccept: */*\r\n\r\n").forwarded,
+              "GET /x HTTP/1.1\r\nHost: allowed.example\r\nAccept: */*\r\n\r\n");
+    EXPECT_EQ(Forward("GET http://allowed.example:8080/ HTTP/1.1\r\nA: 1\r\nhost: blocked.example:8080\r\n\r\n")
+                  .forwarded,
+              "GET / HTTP/1.1\r\nA: 1\r\nHost: allowed.example:8080\r\n\r\n");
+    EXPECT_EQ(Forward("GET http://allowed.example/ HTTP/1.1\r\nHost: allowed.example\r\nHost: blocked.example\r\n\r\n")
+                  .forwarded,
+              "GET / HTTP/1.1\r\nHost: allowed.example\r\n\r\n");
+    // The same host, in another letter case or with a port, is left as written.
+    for (const std::string host : {"Allowed.Example", "allowed.example:80", " allowed.example"}) {
+        const std::string request = "GET http://allowed.example/ HTTP/1.1\r\nHost:" + std::string(host[0] == ' ' ? "" : " ") +
+                                    host + "\r\n\r\n";
+        EXPECT_EQ(Forward(request).forwarded, "GET / HTTP/1.1" + request.substr(request.find("\r\n"))) << host;
+    }
 }
 
 TEST(RequestParserRewrite, TargetWithoutPathGivesEmptyPath) {
@@ -75,7 +98,6 @@ TEST(RequestParserRewrite, LowerCaseHeaderNamesAreNotRecognised) {
         "GET http://example.com/ HTTP/1.1\r\n"
         "proxy-connection: keep-alive\r\n"
         "accept-encoding: br\r\n"
-        "proxy-authorization: Basic abc\r\n"
         "content-length: 5\r\n"
         "\r\n";
     Result r = Forward(request);
@@ -89,12 +111,12 @@ TEST(RequestParserRewrite, MalformedRequestLineKeepsRecordButStillRewritesProtoc
     before.method = "KEPT";
     // A blank inside the target, and a doubled blank: neither is three words.
     for (const std::string line : {"GET /a b HTTP/1.0", "GET  /a HTTP/1.0"}) {
-        Result r = Forward(line + "\r\nHost: h\r\n\r\n", before);
+        Result r = Forward(line + "\r\nHost: kept\r\n\r\n", before);
         EXPECT_EQ(r.info.host, "kept") << line;
         EXPECT_EQ(r.info.method, "KEPT") << line;
         EXPECT_EQ(r.info.port, 80u) << line;
         // The line is rebuilt from the record passed to Parse: its method and path.
-        EXPECT_EQ(r.forwarded, "KEPT  HTTP/1.1\r\nHost: h\r\n\r\n") << line;
+        EXPECT_EQ(r.forwarded, "KEPT  HTTP/1.1\r\nHost: kept\r\n\r\n") << line;
     }
     Result fresh = Forward("GET /a b HTTP/1.0\r\n\r\n");
     EXPECT_EQ(fresh.forwarded, "  HTTP/1.1\r\n\r\n");
@@ -230,7 +252,7 @@ TEST(RequestParserHeaderBlock, BodyIsForwardedExactlyAndNotRead) {
     EXPECT_EQ(r.info.refererHost, "");
 
     // With no Content-Length in the header block, one in the body is ignored.
-    Result bodyOnly = Forward("POST http://example.com/ HTTP/1.1\r\nHost: h\r\n\r\nContent-Length: 12\r\n");
+    Result bodyOnly = Forward("POST http://h/ HTTP/1.1\r\nHost: h\r\n\r\nContent-Length: 12\r\n");
     EXPECT_EQ(bodyOnly.contentLength, -1);
     EXPECT_EQ(bodyOnly.forwarded, "POST / HTTP/1.1\r\nHost: h\r\n\r\nContent-Length: 12\r\n");
 }
@@ -239,14 +261,14 @@ TEST(RequestParserHeaderBlock, ProxyPrefixOnlyRemovedAtLineStart) {
     Result r = Forward(
         "GET http://example.com/Proxy-page HTTP/1.1\r\n"
         "X-Note: Proxy-thing\r\n"
-        "Proxy-Authorization: Basic abc\r\n"
         "Proxy-Other: 1\r\n"
+        "Proxy-Third: 2\r\n"
         "\r\n");
     EXPECT_EQ(r.forwarded,
               "GET /Proxy-page HTTP/1.1\r\n"
               "X-Note: Proxy-thing\r\n"
-              "Authorization: Basic abc\r\n"
-              "Proxy-Other: 1\r\n"  // only the first such line
+              "Other: 1\r\n"
+              "Proxy-Third: 2\r\n"  // only the first such line
               "\r\n");
     EXPECT_EQ(r.info.path, "/Proxy-page");
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -456,3 +457,29 @@ TEST(ConnectUpstreamListener, ConnectUsesHostCacheAndResolver) {
 }
 
 }  // namespace
+
+// An address whose handshake never completes (a full accept queue drops the
+// SYNs) is given up after the connect time-out, and nothing is chosen.
+TEST(ConnectUpstreamListener, ConnectAttemptGivesUpAfterItsTimeOut) {
+    testsupport::TempFolder folder(true);
+    auto listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
+    ASSERT_EQ(listeners.size(), 1u);
+    Listener& busy = *listeners[0];
+    platform::Socket filler = kInvalidSocket;
+    ASSERT_LT(TimedConnect(busy.address(), busy.port(), filler), kConnectFailedMs);
+
+    FakeResolver resolver;
+    resolver.names["busy.test"] = {busy.address()};
+    CLocalProxy proxy(0);
+    proxy.dialer.resolver = &resolver;
+    proxy.limits.connectMs = 300;
+    platform::Socket s = kInvalidSocket;
+    auto connect = std::async(std::launch::async, [&] { return proxy.Connect(s, "busy.test", busy.port()); });
+    const bool ended = connect.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    while (connect.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) busy.AcceptWithin(50);
+    EXPECT_TRUE(ended) << "the connect outlived its time-out";
+    EXPECT_TRUE(connect.get());
+    EXPECT_EQ(s, kInvalidSocket);
+    EXPECT_FALSE(proxy.hostCache.Find("busy.test"));
+    platform::CloseSocket(filler);
+}

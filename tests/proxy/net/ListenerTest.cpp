@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include <platform/Socket.h>
+
 #include "net/CLocalProxy.h"
 #include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
@@ -123,6 +125,12 @@ TEST(ListenerTest, ListenFailsWhenThePortIsTakenAndMayBeRetried) {
     ASSERT_EQ(first.Listen(), 1);
     EXPECT_EQ(second.Listen(), 0);
     EXPECT_FALSE(second.IsListening());
+    // The reason is the system's, as a plain socket meets it.
+    platform::Socket plain = platform::CreateTcpSocket().rc;
+    const int refused = platform::BindIPv4(plain, "127.0.0.1", port).errorCode;
+    platform::CloseSocket(plain);
+    EXPECT_NE(refused, 0);
+    EXPECT_EQ(second.ListenFailure(), platform::SocketErrorText(refused));
     first.Stop();
     EXPECT_EQ(second.Listen(), 1) << "a failed Listen must leave the object ready for another";
     second.Stop();
@@ -146,4 +154,28 @@ TEST(ListenerTest, ListenAfterStopFails) {
     CLocalProxy proxy(testsupport::FreeLoopbackPort());
     proxy.Stop();
     EXPECT_EQ(proxy.Listen(), 0);
+}
+
+// A restart finds the connections of the previous run in TIME_WAIT on its
+// port (the proxy closes first after each request): it listens all the same.
+TEST(ListenerTest, RestartWhileOldConnectionsSitInTimeWaitListens) {
+    testsupport::TempFolder folder(true);
+    const uint16_t port = testsupport::FreeLoopbackPort();
+    {
+        CLocalProxy first(port);
+        ASSERT_EQ(first.Listen(), 1);
+        std::thread serving([&] { first.AcceptLoop(); });
+        for (int i = 0; i < 3; ++i) {
+            LoopbackClient browser;
+            ASSERT_TRUE(browser.Connect(port));
+            // No host to connect to: the proxy closes the connection itself.
+            browser.SendAll("GET / HTTP/1.1\r\n\r\n");
+            EXPECT_TRUE(browser.WaitClosed(3000));
+        }
+        first.Stop();
+        serving.join();
+    }
+    CLocalProxy second(port);
+    EXPECT_EQ(second.Listen(), 1) << second.ListenFailure();
+    second.Stop();
 }

@@ -1,5 +1,7 @@
 #include "net/TunnelRelay.h"
 
+#include <platform/Tick.h>
+
 #include <gtest/gtest.h>
 
 #include <platform/Socket.h>
@@ -48,16 +50,17 @@ struct Tunnel {
     ConnectionRecord forward;   // origin -> browser
     ConnectionRecord backward;  // browser -> origin: the sockets swapped
     std::future<int> down, up;
+    std::atomic<uint64_t> lastByte{platform::TickCount()};
 
-    Tunnel() {
+    explicit Tunnel(int idleMs = 60000) {
         if (!testsupport::LoopbackSocketPair(browser, proxyClient)) return;
         if (!testsupport::LoopbackSocketPair(proxyUpstream, origin)) return;
         forward.clientSocket = proxyClient;
         forward.upstreamSocket = proxyUpstream;
         backward.clientSocket = proxyUpstream;
         backward.upstreamSocket = proxyClient;
-        down = std::async(std::launch::async, TunnelRelay, &forward);
-        up = std::async(std::launch::async, TunnelRelay, &backward);
+        down = std::async(std::launch::async, TunnelRelay, &forward, &lastByte, idleMs);
+        up = std::async(std::launch::async, TunnelRelay, &backward, &lastByte, idleMs);
     }
     ~Tunnel() {
         // Ends any relay still running before the records go.
@@ -119,3 +122,23 @@ TEST(TunnelRelay, BrowserGoneEndsRelayOnFailedSend) {
 }
 
 }  // namespace
+
+// A tunnel that carries nothing either way for its idle time ends; bytes
+// flowing one way keep the quiet other way open.
+TEST(TunnelRelay, EndsOnlyWhenIdleBothWays) {
+    Tunnel busy(400);
+    char byte;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(platform::SendSome(busy.origin, "x", 1).rc, 1);
+        ASSERT_EQ(platform::RecvSome(busy.browser, &byte, 1).rc, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(busy.up.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout)
+        << "the quiet direction ended while the other carried bytes";
+    EXPECT_TRUE(Tunnel::Ended(busy.down, 3000));
+    EXPECT_TRUE(Tunnel::Ended(busy.up, 3000));
+
+    Tunnel silent(100);
+    EXPECT_TRUE(Tunnel::Ended(silent.down, 3000));
+    EXPECT_TRUE(Tunnel::Ended(silent.up, 3000));
+}

@@ -64,6 +64,7 @@ protected:
         port_ = testsupport::FreeLoopbackPort();
         proxy_ = std::make_unique<CLocalProxy>(port_);
         proxy_->dialer.resolver = resolver ? resolver : &resolver_;
+        proxy_->limits = limits_;
         ASSERT_EQ(proxy_->Listen(), 1);
         serving_ = std::thread([this] { proxy_->AcceptLoop(); });
     }
@@ -96,6 +97,7 @@ protected:
     }
 
     TestResolver resolver_;
+    Limits limits_;  // what Start gives the proxy
     std::unique_ptr<testsupport::TempFolder> folder_;
     std::unique_ptr<CLocalProxy> proxy_;
     std::thread serving_;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 
 #include "PipelineFixture.h"
 #include "pipeline/ConnectionWorker.h"
@@ -205,7 +206,8 @@ TEST_F(PipelineTest, ReloadMessageFromAnotherMachineStartsAnOrdinaryRequest) {
     record->clientSocket = accepted;
     record->owner = proxy_.get();
     record->peerAddress = testsupport::Ipv4("192.0.2.7");
-    ASSERT_TRUE(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker));
+    ASSERT_EQ(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker),
+              Admission::Started);
     record.release();
 
     // The marker alone in one receive: once the worker has taken it in, the
@@ -343,4 +345,133 @@ TEST_F(PipelineTest, StopDuringTunnelsAndUploadsEndsEveryThread) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(proxy_->connections.LiveCount(), 0u);
     for (auto& b : browsers) EXPECT_TRUE(b->WaitClosed(1000));
+}
+
+namespace {
+
+// An origin that answers at once and then records every byte that reaches
+// it after the request it read, until the proxy closes the connection.
+struct RecordingOrigin {
+    testsupport::FakeOrigin origin;
+    std::mutex lock;
+    std::vector<std::string> received;  // per connection: everything that arrived
+
+    RecordingOrigin() {
+        origin.SetResponder([this](platform::Socket fd, const std::string& first) {
+            testsupport::FakeOrigin::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+            std::string all = first;
+            char buf[8192];
+            while (platform::WaitReadable(fd, 5000).rc > 0) {
+                int n = platform::RecvSome(fd, buf, sizeof buf).rc;
+                if (n <= 0) break;
+                all.append(buf, static_cast<size_t>(n));
+            }
+            std::lock_guard<std::mutex> g(lock);
+            received.push_back(all);
+        });
+    }
+    std::string Received(size_t index) {
+        testsupport::WaitFor(
+            [&] {
+                std::lock_guard<std::mutex> g(lock);
+                return received.size() > index;
+            },
+            5000);
+        std::lock_guard<std::mutex> g(lock);
+        return received.size() > index ? received[index] : std::string("<nothing>");
+    }
+};
+
+}  // namespace
+
+// A request body is forwarded up to its end and no further: a second request
+// behind it on the same connection (here for a blocked site) never reaches the
+// origin, and the answer comes without waiting for the browser to close.
+TEST_F(PipelineTest, UploadEndsWithItsBodyAndWhatFollowsIsNotForwarded) {
+    RecordingOrigin recording;
+    Start();
+    const std::string target = "http://127.0.0.1:" + std::to_string(recording.origin.port()) + "/up";
+    const std::string smuggled = "GET http://blocked.test/ HTTP/1.1\r\nHost: blocked.test\r\n\r\n";
+    std::string big;
+    for (int i = 0; i < 100000; ++i) big.push_back(static_cast<char>('a' + i % 26));
+    const std::string chunked = "5;x=1\r\nhello\r\n1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    struct Request {
+        std::string method, headers, body;
+    };
+    const Request requests[] = {
+        // the body and what follows in one piece
+        {"POST", "Content-Length: 5\r\n", "hello"},
+        // a body longer than one receive: the relay stops at its last byte
+        {"POST", "Content-Length: " + std::to_string(big.size()) + "\r\n", big},
+        // the length header in another letter case counts as the origin reads it
+        {"POST", "content-length: 5\r\n", "hello"},
+        // a chunked body ends with its last chunk and trailer
+        {"POST", "Transfer-Encoding: chunked\r\n", chunked},
+        // no body at all
+        {"GET", "", ""},
+    };
+    size_t index = 0;
+    for (const Request& r : requests) {
+        SCOPED_TRACE(r.headers);
+        EXPECT_EQ(Exchange(r.method + " " + target + " HTTP/1.1\r\n" + r.headers + "\r\n" + r.body + smuggled),
+                  "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        EXPECT_EQ(recording.Received(index++), r.method + " /up HTTP/1.1\r\n" + r.headers + "\r\n" + r.body);
+    }
+    EXPECT_EQ(recording.origin.RequestCount(), index);
+}
+
+// Length headers an origin could read in more than one way: the connection
+// is closed and nothing is forwarded. Agreeing repeated lengths are one length.
+TEST_F(PipelineTest, ConflictingBodyLengthsAreNotForwarded) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    Start();
+    const std::string line = "POST http://127.0.0.1:" + std::to_string(origin.port()) + "/ HTTP/1.1\r\n";
+    for (const std::string headers : {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n",
+                                      "content-length: 5\r\ntransfer-encoding: chunked\r\n",
+                                      "Content-Length: 5\r\nContent-Length: 6\r\n", "Content-Length: 5x\r\n",
+                                      "Content-Length: -5\r\n", "Content-Length: 5, 6\r\n"}) {
+        EXPECT_EQ(Exchange(line + headers + "\r\n5\r\nhello\r\n0\r\n\r\n"), "") << headers;
+    }
+    EXPECT_EQ(origin.RequestCount(), 0u);
+    EXPECT_EQ(Exchange(line + "Content-Length: 5\r\nContent-Length: 5\r\n\r\nhello"),
+              "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(Body(origin.WaitRequest(0)), "hello");
+}
+
+// The keyword check reads the whole URL, however long.
+TEST_F(PipelineTest, KeywordFarIntoALongUrlIsFound) {
+    testsupport::FakeOrigin origin;
+    Start("addressFilterPage=1\n");
+    const std::string padding(1100, 'a');
+    EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + std::to_string(origin.port()) + "/" + padding +
+                            "/badword HTTP/1.1\r\n\r\n")),
+              kBlockBody);
+    EXPECT_EQ(origin.RequestCount(), 0u);
+}
+
+// What the origin gets is what the checks saw: the Host header names the
+// allowed target, the proxy's credentials stay behind, and a port that does
+// not exist is refused rather than cut to one that does.
+TEST_F(PipelineTest, OriginGetsTheCheckedHostAndNoProxyCredentials) {
+    testsupport::FakeOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    Start();
+    const std::string p = std::to_string(origin.port());
+    EXPECT_EQ(Body(Exchange("GET http://127.0.0.1:" + p + "/x HTTP/1.1\r\nHost: blocked.test\r\n"
+                            "Proxy-Authorization: Basic dXNlcjpwYXNz\r\nAccept: */*\r\n\r\n")),
+              "ok");
+    EXPECT_EQ(origin.WaitRequest(0), "GET /x HTTP/1.1\r\nHost: 127.0.0.1:" + p + "\r\nAccept: */*\r\n\r\n");
+
+    // 65536 above the origin's port would reach it if cut to 16 bits.
+    const std::string wrapped = std::to_string(origin.port() + 65536);
+    EXPECT_EQ(Exchange("GET http://127.0.0.1:" + wrapped + "/ HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(Exchange("CONNECT 127.0.0.1:" + wrapped + " HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(Exchange("GET http://127.0.0.1:0/ HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(origin.RequestCount(), 1u);
+}
+
+TEST_F(PipelineTest, TunnelToAClosedPortIsAnsweredBadGateway) {
+    Start();
+    const uint16_t closed = testsupport::FreeLoopbackPort();
+    EXPECT_EQ(Exchange("CONNECT 127.0.0.1:" + std::to_string(closed) + " HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 502 Bad Gateway\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
 }

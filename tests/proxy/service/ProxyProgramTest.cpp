@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include <platform/Socket.h>
+
 #include "support/LoopbackClient.h"
 #include "support/TempFolder.h"
 
@@ -93,4 +95,41 @@ TEST(ProxyProgramTest, StopSignalClosesEveryConnectionAndExitsWithinASecond) {
     EXPECT_LT(took, std::chrono::seconds(1));
     for (auto& b : browsers) EXPECT_TRUE(b->WaitClosed(500));
     EXPECT_TRUE(folder.Exists("Data/stats.ini")) << "the statistics were not stored at exit";
+}
+
+// Started by hand on a port another program listens on, the program says in
+// one line where it could not listen and why, and exits with a failure.
+TEST(ProxyProgramTest, TakenPortIsReportedInOneLineAndFailsTheExit) {
+    testsupport::TempFolder folder;
+    fs::copy_file(PROXY_PROGRAM, folder / "Proxy");
+    fs::permissions(folder / "Proxy", fs::perms::owner_all);
+    uint16_t port = testsupport::FreeLoopbackPort();
+    folder.Write("Data/config.ini", "[Proxy]\nproxyPort=" + std::to_string(port) +
+                                        "\nwebPort=" + std::to_string(testsupport::FreeLoopbackPort()) + "\n");
+    platform::Socket blocker = platform::CreateTcpSocket().rc;
+    ASSERT_EQ(platform::BindIPv4(blocker, "127.0.0.1", port).rc, 0);
+    ASSERT_EQ(platform::ListenOn(blocker, 1).rc, 0);
+
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(err[1], 2);
+        ::close(err[0]);
+        ::close(err[1]);
+        ::execl((folder / "Proxy").c_str(), "Proxy", nullptr);
+        ::_exit(127);
+    }
+    ChildGuard guard{pid};
+    ::close(err[1]);
+    int code = WaitExit(pid, 5000);
+    if (code != -2) guard.pid = -1;
+    std::string printed;
+    char buf[512];
+    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) printed.append(buf, static_cast<size_t>(n));
+    ::close(err[0]);
+    platform::CloseSocket(blocker);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(printed, "Proxy: cannot listen on 127.0.0.1:" + std::to_string(port) + ": Address already in use\n");
 }

@@ -92,16 +92,30 @@ TEST_F(ServiceHostTest, PauseContinueInterrogateAndUnknownCodesDoNotStop) {
     ASSERT_EQ(entry.wait_for(std::chrono::seconds(5)), std::future_status::ready);
 }
 
-TEST_F(ServiceHostTest, TakenProxyPortPassesThroughRunningToStopped) {
-    platform::Socket blocker = platform::CreateTcpSocket().rc;
-    ASSERT_EQ(platform::BindIPv4(blocker, "127.0.0.1", proxyPort_).rc, 0);
-    ASSERT_EQ(platform::ListenOn(blocker, 1).rc, 0);
+// A port that cannot be had ends the start before the service reports
+// running, and the entry says so in its result; so does the web server's.
+TEST_F(ServiceHostTest, TakenPortEndsTheStartWithoutRunning) {
+    for (bool webPort : {false, true}) {
+        SCOPED_TRACE(webPort ? "web port" : "proxy port");
+        uint16_t taken = proxyPort_;
+        if (webPort) {
+            taken = testsupport::FreeLoopbackPort();
+            std::ofstream(fs::path(platform::ProgramFolder()) / "Data" / "config.ini")
+                << "[Proxy]\nproxyPort=" << proxyPort_ << "\nwebPort=" << taken << "\nadBlock=0\n";
+        }
+        platform::ClearReportedServiceStates();
+        platform::Socket blocker = platform::CreateTcpSocket().rc;
+        ASSERT_EQ(platform::BindIPv4(blocker, "127.0.0.1", taken).rc, 0);
+        ASSERT_EQ(platform::ListenOn(blocker, 1).rc, 0);
 
-    auto entry = RunEntry("");
-    ASSERT_EQ(entry.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the service did not end";
-    platform::CloseSocket(blocker);
-    EXPECT_EQ(platform::ReportedServiceStates(),
-              (std::vector<ServiceState>{ServiceState::StartPending, ServiceState::Running, ServiceState::Stopped}));
+        auto entry = RunEntry("");
+        ASSERT_EQ(entry.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the service did not end";
+        EXPECT_EQ(entry.get(), 1);
+        platform::CloseSocket(blocker);
+        EXPECT_EQ(platform::ReportedServiceStates(),
+                  (std::vector<ServiceState>{ServiceState::StartPending, ServiceState::Stopped}));
+        EXPECT_FALSE(ProxyAccepts()) << "the proxy kept serving";
+    }
 }
 
 TEST_F(ServiceHostTest, StopBeforeTheServersExistIsHonouredWhenTheyDo) {

@@ -377,3 +377,24 @@ TEST_F(HttpServerTest, StopBeforeTheAcceptLoopStartsEndsItAtOnce) {
     early.ServeRequests();  // returns at once
     EXPECT_EQ(early.RunningRequests(), 0u);
 }
+
+// With as many requests running as allowed, a further browser is closed at
+// once; once one ends, the server answers again.
+TEST_F(HttpServerTest, RequestsBeyondTheLimitAreClosedAtOnce) {
+    StopServer();
+    port = testsupport::FreeLoopbackPort();
+    server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
+    server->maxRequests = 2;
+    ASSERT_EQ(server->Listen(), 1);
+    serving = std::thread([this] { server->ServeRequests(); });
+    LoopbackClient first, second, third;
+    ASSERT_TRUE(first.Connect(port));  // these two send nothing: their requests wait
+    ASSERT_TRUE(second.Connect(port));
+    ASSERT_TRUE(WaitFor([&] { return server->RunningRequests() == 2; }, 3000));
+    ASSERT_TRUE(third.Connect(port));
+    EXPECT_TRUE(third.WaitClosed(3000)) << "a request beyond the limit was kept";
+    first.SendAll(Get("/index.html"));
+    EXPECT_EQ(first.ReadUntilClosed(3000), Ok("text/html", "<p>index</p>"));
+    ASSERT_TRUE(WaitFor([&] { return server->RunningRequests() == 1; }, 3000));
+    EXPECT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
+}
