@@ -99,6 +99,19 @@ std::vector<std::unique_ptr<Listener>> ListenersOnOnePort(const std::vector<cons
     return {};
 }
 
+// A listener without backlog whose one queue slot is taken by a connect that
+// is never accepted: further SYNs are dropped, so a connect to it waits until
+// it is aborted or gives up.
+struct FullAcceptQueue {
+    std::vector<std::unique_ptr<Listener>> listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
+    platform::Socket filler = kInvalidSocket;
+    bool Fill() { return listeners.size() == 1 && TimedConnect(busy().address(), busy().port(), filler) < kConnectFailedMs; }
+    Listener& busy() { return *listeners[0]; }
+    ~FullAcceptQueue() {
+        if (filler != kInvalidSocket) platform::CloseSocket(filler);
+    }
+};
+
 class FakeResolver : public IHostResolver {
 public:
     std::map<std::string, std::vector<uint32_t>> names;
@@ -401,11 +414,9 @@ TEST(ConnectUpstreamConcurrency, ManyWorkersOneHost) {
 // SYN is retried after a second, and then fails again).
 TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
     testsupport::TempFolder folder(true);
-    auto listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
-    ASSERT_EQ(listeners.size(), 1u);
-    Listener& busy = *listeners[0];
-    platform::Socket filler = kInvalidSocket;
-    ASSERT_LT(TimedConnect(busy.address(), busy.port(), filler), kConnectFailedMs);
+    FullAcceptQueue queue;
+    ASSERT_TRUE(queue.Fill());
+    Listener& busy = queue.busy();
 
     FakeResolver resolver;
     resolver.names["busy.test"] = {busy.address(), busy.address()};
@@ -434,7 +445,6 @@ TEST(ConnectUpstreamStop, StopEndsBlockedConnectsAndRefusesNewOnes) {
     resolver.names["open.test"] = {open.address()};
     EXPECT_TRUE(proxy.Connect(s, "open.test", open.port()));
     EXPECT_EQ(s, kInvalidSocket);
-    platform::CloseSocket(filler);
 }
 
 // The listener's own Connect goes through its host cache and its resolver.
@@ -462,11 +472,9 @@ TEST(ConnectUpstreamListener, ConnectUsesHostCacheAndResolver) {
 // SYNs) is given up after the connect time-out, and nothing is chosen.
 TEST(ConnectUpstreamListener, ConnectAttemptGivesUpAfterItsTimeOut) {
     testsupport::TempFolder folder(true);
-    auto listeners = ListenersOnOnePort({"127.0.0.7"}, 0);
-    ASSERT_EQ(listeners.size(), 1u);
-    Listener& busy = *listeners[0];
-    platform::Socket filler = kInvalidSocket;
-    ASSERT_LT(TimedConnect(busy.address(), busy.port(), filler), kConnectFailedMs);
+    FullAcceptQueue queue;
+    ASSERT_TRUE(queue.Fill());
+    Listener& busy = queue.busy();
 
     FakeResolver resolver;
     resolver.names["busy.test"] = {busy.address()};
@@ -481,5 +489,4 @@ TEST(ConnectUpstreamListener, ConnectAttemptGivesUpAfterItsTimeOut) {
     EXPECT_TRUE(connect.get());
     EXPECT_EQ(s, kInvalidSocket);
     EXPECT_FALSE(proxy.hostCache.Find("busy.test"));
-    platform::CloseSocket(filler);
 }
