@@ -1,5 +1,7 @@
 #include "net/CSocketBase.h"
 
+#include "net/Limits.h"
+
 CSocketBase::CSocketBase(uint16_t port, std::string listenAddress)
     : port(port), listenAddress(std::move(listenAddress)) {}
 
@@ -35,10 +37,22 @@ std::string CSocketBase::ListenFailure() const {
     return listenError_ == 0 ? std::string("unknown error") : platform::SocketErrorText(listenError_);
 }
 
+bool CSocketBase::WaitForConnection(platform::Socket s) const {
+    // In slices, so that a stop is seen within one even where closing the
+    // socket does not wake a waiting thread (Wine may not), and a missed
+    // wake-up costs one slice rather than the connection.
+    for (;;) {
+        const int ready = platform::WaitReadable(s, Limits{}.acceptSliceMs).rc;
+        if (listenSocket.load() != s) return false;
+        // A wait that failed leaves it to the accept, as without the wait.
+        if (ready != 0) return true;
+    }
+}
+
 platform::Socket CSocketBase::Accept(platform::Socket& socket) {
     socket = platform::kInvalidSocket;
     platform::Socket s = listenSocket.load();
-    if (s == platform::kInvalidSocket) return socket;
+    if (s == platform::kInvalidSocket || !WaitForConnection(s)) return socket;
     socket = platform::AcceptOn(s).rc;
     return socket;
 }
@@ -47,7 +61,7 @@ platform::Socket CSocketBase::AcceptFrom(platform::Socket& socket, uint32_t& pee
     socket = platform::kInvalidSocket;
     peerAddress = 0;
     const platform::Socket s = listenSocket.load();
-    if (s == platform::kInvalidSocket) return socket;
+    if (s == platform::kInvalidSocket || !WaitForConnection(s)) return socket;
     const platform::SysCallResult<platform::Socket> accepted = platform::AcceptFrom(s, peerAddress);
     socket = accepted.rc;
     acceptError_ = accepted.errorCode;

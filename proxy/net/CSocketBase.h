@@ -51,6 +51,10 @@ protected:
     const std::string listenAddress;
 
 private:
+    // Waits for a connection on the listening socket s: true when one is
+    // there (or the wait failed), false once s is closed or replaced.
+    bool WaitForConnection(platform::Socket s) const;
+
     mutable std::mutex listenLock_;  // orders Listen against CloseListenSocket
     bool closedForGood_ = false;
     int listenError_ = 0;  // of the last failed Listen; under listenLock_

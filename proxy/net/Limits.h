@@ -25,4 +25,7 @@ struct Limits {
     size_t maxWebRequests = 64;
     // An accept that fails for lack of descriptors waits this long before the next.
     int acceptBackoffMs = 100;
+    // An accept loop waits for a connection in slices this long, so that it
+    // notices a stop even when closing its socket does not wake it.
+    int acceptSliceMs = 250;
 };

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <platform/Tick.h>
+#include <platform/TimedReceive.h>
 
 #include "net/CLocalProxy.h"
 #include "web/AnswerPages.h"
@@ -144,13 +145,15 @@ void CHttpServer::HandleRequest(std::unique_ptr<RequestRecord> record) {
 
 void CHttpServer::Serve(platform::Socket socket) {
     char request[kRequestBufferSize];
-    int received = Recv(socket, request, static_cast<int>(sizeof request));
+    const uint64_t deadline = platform::TickCount() + static_cast<uint64_t>(std::max(requestMs, 0));
+    int received = platform::ReceiveBefore(socket, request, static_cast<int>(sizeof request), deadline);
     if (received <= 0) return;
     size_t have = static_cast<size_t>(received);
     // Pages are answered from the one receive; a command waits for the rest
     // of what decides it, never beyond the buffer or a confirmation's length.
     for (size_t want; (want = MoreBytesWanted(std::string_view(request, have))) > 0;) {
-        int n = Recv(socket, request + have, static_cast<int>(want));
+        int n = platform::ReceiveBefore(socket, request + have, static_cast<int>(want), deadline);
+        if (n == platform::kReceiveTimedOut) return;  // what decides the command never came
         if (n <= 0) break;
         have += static_cast<size_t>(n);
     }

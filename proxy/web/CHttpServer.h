@@ -109,6 +109,10 @@ public:
     static constexpr long kMaxPostBody = 1024;
     // Requests served at a time; a further one is closed at once. Set before serving.
     size_t maxRequests = Limits{}.maxWebRequests;
+    // A browser must have sent its whole request this long after it was
+    // accepted; a silent or dribbling one is closed unanswered, so it cannot
+    // hold one of the request slots for ever. Set before serving.
+    int requestMs = Limits{}.requestHeaderMs;
 
 private:
     struct RequestRecord {

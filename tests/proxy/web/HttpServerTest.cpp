@@ -398,3 +398,32 @@ TEST_F(HttpServerTest, RequestsBeyondTheLimitAreClosedAtOnce) {
     ASSERT_TRUE(WaitFor([&] { return server->RunningRequests() == 1; }, 3000));
     EXPECT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
 }
+
+// A browser that sends nothing, or stops within its request, is closed at
+// its deadline: the command it had begun does not run, and its request slot
+// is free again for the next browser.
+TEST_F(HttpServerTest, BrowsersThatDoNotFinishTheirRequestAreClosedAtTheDeadline) {
+    StopServer();
+    port = testsupport::FreeLoopbackPort();
+    server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
+    server->maxRequests = 1;
+    server->requestMs = 200;
+    ASSERT_EQ(server->Listen(), 1);
+    serving = std::thread([this] { server->ServeRequests(); });
+
+    LoopbackClient silent;
+    ASSERT_TRUE(silent.Connect(port));
+    EXPECT_TRUE(silent.WaitClosed(5000)) << "a silent browser was kept";
+    ASSERT_TRUE(WaitFor([&] { return server->RunningRequests() == 0; }, 3000));
+
+    LoopbackClient halfway;
+    ASSERT_TRUE(halfway.Connect(port));
+    ASSERT_TRUE(halfway.SendAll("GET /x.black?url=slow.example HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    bool kept = false;
+    EXPECT_EQ(halfway.ReadUntilClosed(5000, &kept), "");
+    EXPECT_FALSE(kept) << "a browser that stopped within its request was kept";
+    EXPECT_FALSE(folder.Exists("Data/user_black.txt"));
+    ASSERT_TRUE(WaitFor([&] { return server->RunningRequests() == 0; }, 3000));
+
+    EXPECT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
+}
