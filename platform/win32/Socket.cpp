@@ -4,11 +4,46 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 namespace platform {
 
 namespace {
+
+// The sockets this process has shut down for good (ShutdownSocket) and not
+// yet closed. A WSAPoll that begins just after such a shutdown is not always
+// woken by it (seen under Wine), so a wait runs in slices and asks here
+// between them.
+class ShutDownSockets {
+public:
+    void Add(Socket s) {
+        std::lock_guard<std::mutex> g(lock_);
+        sockets_.insert(s);
+    }
+    void Remove(Socket s) {
+        std::lock_guard<std::mutex> g(lock_);
+        sockets_.erase(s);
+    }
+    bool Contains(Socket s) const {
+        std::lock_guard<std::mutex> g(lock_);
+        return sockets_.count(s) != 0;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::unordered_set<Socket> sockets_;
+};
+
+ShutDownSockets& ShutDown() {
+    static ShutDownSockets sockets;
+    return sockets;
+}
+
+// The longest a wait goes without asking whether its socket was shut down.
+constexpr int kWaitSliceMs = 200;
 
 // Windows Sockets is started once for the process, on the first call that
 // needs it, and stays up until the process ends.
@@ -112,10 +147,22 @@ SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uin
 }
 
 SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {
-    WSAPOLLFD p{};
-    p.fd = s;
-    p.events = POLLRDNORM;
-    return IntResult(WSAPoll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs));
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
+    for (;;) {
+        // Shut down: the receive that follows fails at once.
+        if (ShutDown().Contains(s)) return {1, 0};
+        int slice = kWaitSliceMs;
+        if (timeoutMs >= 0) {
+            const ULONGLONG now = GetTickCount64();
+            slice = static_cast<int>(std::min<ULONGLONG>(kWaitSliceMs, now >= deadline ? 0 : deadline - now));
+        }
+        WSAPOLLFD p{};
+        p.fd = s;
+        p.events = POLLRDNORM;
+        const int ready = WSAPoll(&p, 1, slice);
+        if (ready != 0) return IntResult(ready);
+        if (timeoutMs >= 0 && GetTickCount64() >= deadline) return {0, 0};
+    }
 }
 
 uint16_t LocalPort(Socket s) {
@@ -131,6 +178,7 @@ void ShutdownSocket(Socket s) {
     // wakes no call already blocked on it (and a listening or connecting
     // socket refuses it): those are cancelled. The handle stays valid, so no
     // other socket can take its number meanwhile.
+    ShutDown().Add(s);
     ::shutdown(s, SD_BOTH);
     CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
 }
@@ -140,7 +188,9 @@ void ShutdownSend(Socket s) {
 }
 
 void CloseSocket(Socket s) {
-    if (s != kInvalidSocket) ::closesocket(s);
+    if (s == kInvalidSocket) return;
+    ShutDown().Remove(s);  // before the number can go to another socket
+    ::closesocket(s);
 }
 
 void ResetSocket(Socket s) {
@@ -149,6 +199,7 @@ void ResetSocket(Socket s) {
     l.l_onoff = 1;
     l.l_linger = 0;
     ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+    ShutDown().Remove(s);
     ::closesocket(s);
 }
 

@@ -51,7 +51,8 @@ SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uin
 
 // Waits until a receive on the socket would not block (data, the peer's
 // close or an error): 1 when it would not, 0 when timeoutMs passed first,
-// -1 on error. timeoutMs < 0 waits without limit.
+// -1 on error. timeoutMs < 0 waits without limit. A ShutdownSocket of the
+// socket from another thread ends the wait (1: the receive then fails).
 SysCallResult<int> WaitReadable(Socket s, int timeoutMs);
 
 // The local port a bound socket got (the port the OS chose for port 0); 0 on
