@@ -14,7 +14,9 @@ bool LoopbackClient::Connect(uint16_t port, const std::string& address) {
     if (target.empty()) return false;
     fd_ = platform::CreateTcpSocket().rc;
     if (fd_ == platform::kInvalidSocket) return false;
-    if (platform::ConnectIPv4(fd_, target[0], port).rc != 0) {
+    // Bounded, so that a connect that is never answered fails the test
+    // rather than hanging it.
+    if (platform::ConnectIPv4Within(fd_, target[0], port, 10000).rc != 0) {
         Close();
         return false;
     }
