@@ -6,6 +6,7 @@
 #include <platform/Tick.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "http/BodyRelay.h"
@@ -81,7 +82,9 @@ int ResponseWorker(ConnectionRecord* record) {
     if (info.isHtml) {
         BodyRelay relay(expectedTotal, upstream, platform::kInvalidSocket, response);
         relay.idleMs = owner.limits.idleMs;
-        relay.holdLimit = static_cast<size_t>(info.headerLength) + owner.limits.maxHtmlBody;
+        const size_t headerLength = static_cast<size_t>(info.headerLength);
+        const size_t maxBody = owner.limits.maxHtmlBody;
+        relay.holdLimit = maxBody > SIZE_MAX - headerLength ? SIZE_MAX : headerLength + maxBody;
         relay.ReceiveRest();
         bool whole = relay.buffer.size() <= relay.holdLimit;
         if (!record->domain.white && owner.FilterResponseBody(relay.buffer, info, *record) == FilterOutcome::TooLong)
