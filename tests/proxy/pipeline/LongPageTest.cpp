@@ -10,17 +10,6 @@ namespace {
 
 constexpr size_t kBound = 32 * 1024;
 
-std::string Chunked(const std::string& data, size_t piece) {
-    std::string out;
-    char size[32];
-    for (size_t at = 0; at < data.size(); at += piece) {
-        std::string part = data.substr(at, piece);
-        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
-        out += size + part + "\r\n";
-    }
-    return out + "0\r\n\r\n";
-}
-
 // A page of `length` bytes with two condemned links among 22 (counted when
 // filtered, too few to condemn it), padded with a comment.
 std::string PageOfLength(size_t length, const std::string& title = "Fine") {
