@@ -34,7 +34,9 @@ Outcome RunGrowing(const std::string& input, unsigned capacity) {
     std::string out = "stale";
     int r = InflateGzipInto(input.data(), static_cast<unsigned>(input.size()), capacity, out);
     EXPECT_LE(out.size(), capacity) << "grew past the capacity";
-    if (r != 0) EXPECT_TRUE(out.empty()) << "a failure left bytes behind";
+    if (r != 0) {
+        EXPECT_TRUE(out.empty()) << "a failure left bytes behind";
+    }
     return Outcome{r, r == 0 ? static_cast<unsigned>(out.size()) : 0u, r == 0 ? out : std::string()};
 }
 
