@@ -76,6 +76,34 @@ std::wstring ExtractTitle(const std::wstring& page) {
     return page.substr(open + 7, close - open - 7);
 }
 
+namespace {
+// The bytes before a UTF-8 sequence that the end of `text` cuts short.
+size_t WithoutCutCharacter(std::string_view text) {
+    size_t back = 0;
+    while (back < 3 && back < text.size() && (static_cast<unsigned char>(text[text.size() - 1 - back]) & 0xC0) == 0x80) ++back;
+    if (back == text.size()) return text.size();
+    const unsigned char lead = static_cast<unsigned char>(text[text.size() - 1 - back]);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return length > back + 1 ? text.size() - 1 - back : text.size();
+}
+}  // namespace
+
+bool TitleCondemnsPage(std::string_view pagePrefix, const WordFilterPair& words) {
+    if (ProxyConfig().Config().wordFilter.load() == 0) return false;
+    // "<title>" and "</title>" are single-byte characters in both readings,
+    // so the title can be found in the bytes and only it converted.
+    size_t open = pagePrefix.find("<title>");
+    if (open == std::string_view::npos) return false;
+    size_t close = pagePrefix.find("</title>", open);
+    if (close == std::string_view::npos) return false;
+    CUtility utility;
+    const int whole = static_cast<int>(WithoutCutCharacter(pagePrefix));
+    const bool utf8 = utility.detect_utf8(pagePrefix.data(), whole) != 0;
+    const std::string title(pagePrefix.substr(open + 7, close - open - 7));
+    const std::wstring text = utf8 ? utility.utf8_to_wstring(title) : utility.atow(title.data(), static_cast<int>(title.size()));
+    return TextIsFiltered(words, text);
+}
+
 std::wstring AnchorText(std::wstring_view anchor) {
     std::wstring result;
     size_t gt = anchor.find(L'>');

@@ -33,6 +33,12 @@ inline constexpr int kMaxAnchorsExamined = 10001;
 // either is missing.
 std::wstring ExtractTitle(const std::wstring& page);
 
+// The title check alone, for the first part of a page too long to be read
+// whole: true when word filtering is on and the title, read as the filter
+// reads it (UTF-8 when the bytes are, else code page 936), carries a filtered
+// word. A character cut at the end of the bytes does not change the reading.
+bool TitleCondemnsPage(std::string_view pagePrefix, const WordFilterPair& words);
+
 // The text an anchor shows: the alt and title attributes of its first image,
 // then its content with tags stripped; carriage returns, line feeds and tabs
 // removed. `anchor` runs from "<a " through "/a>".

@@ -4,7 +4,9 @@
 #include <platform/Tick.h>
 #include <platform/TimedReceive.h>
 
+#include <algorithm>
 #include <climits>
+#include <limits>
 #include <cstring>
 
 namespace {
@@ -44,10 +46,14 @@ int BodyRelay::ReceiveStep(char* chunk, int length) const {
 
 void BodyRelay::ReceiveRest() {
     int64_t count = static_cast<int64_t>(buffer.size());
+    // An announced length within the bound is taken at its word: one allocation.
+    if (expectedTotal > 0 && holdLimit < std::numeric_limits<size_t>::max())
+        buffer.reserve(std::min(static_cast<size_t>(expectedTotal), holdLimit + 1));
     char chunk[kRelayStep];
-    while (expectedTotal == -1 || count != expectedTotal) {
+    while ((expectedTotal == -1 || count != expectedTotal) && buffer.size() <= holdLimit) {
         std::memset(chunk, 0, sizeof chunk);
-        int n = ReceiveStep(chunk, sizeof chunk);
+        const size_t left = holdLimit - buffer.size();  // one more than this shows the bound passed
+        int n = ReceiveStep(chunk, left < sizeof chunk ? static_cast<int>(left + 1) : static_cast<int>(sizeof chunk));
         if (n <= 0) break;
         buffer.append(chunk, static_cast<size_t>(n));
         count += n;
@@ -59,6 +65,7 @@ void BodyRelay::ForwardRest() {
     if (buffer.empty()) return;
     if (!SendAll(browserSocket, buffer.data(), buffer.size())) return;
     if (count == expectedTotal) return;
+    std::string().swap(buffer);  // sent: a long relay does not hold it
     char chunk[kRelayStep];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include <platform/SocketHandle.h>
@@ -14,9 +16,11 @@ public:
     BodyRelay(int32_t expectedTotal, platform::Socket upstreamSocket, platform::Socket browserSocket,
               std::string buffer);
 
-    // Receives until the expected total is reached or the server stops sending.
+    // Receives until the expected total is reached, the server stops sending,
+    // or the buffer holds more than holdLimit bytes (then exactly one more).
     void ReceiveRest();
-    // Sends what is buffered, then relays the rest as it arrives.
+    // Sends what is buffered, then relays the rest as it arrives, up to the
+    // expected total.
     void ForwardRest();
 
     int32_t expectedTotal;
@@ -25,6 +29,8 @@ public:
     std::string buffer;
     // A receive that waits longer than this ends the relay; -1: no limit.
     int idleMs = -1;
+    // The most ReceiveRest keeps before it stops; one byte more shows there is more.
+    size_t holdLimit = std::numeric_limits<size_t>::max();
 
 private:
     int ReceiveStep(char* chunk, int length) const;

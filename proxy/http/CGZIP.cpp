@@ -1,22 +1,19 @@
 #include "http/CGZIP.h"
 
+#include <algorithm>
 #include <climits>
-#include <memory>
-#include <new>
+#include <cstdint>
 
 #include "http/InflateGzip.h"
 
-int DecodeGzipBody(std::string& body) {
+int DecodeGzipBody(std::string& body, size_t limit) {
     if (body.empty()) return -1;
-    if (body.size() > UINT_MAX / kGzipExpansionBound) return -1;  // beyond what the decoder can count
-    unsigned capacity = static_cast<unsigned>(body.size()) * kGzipExpansionBound;
-    // Only the bytes the decoder reports are read, so the buffer needs no zero fill.
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[capacity]);
-    if (!buffer) return -1;
-    unsigned produced = capacity;
-    if (InflateGzip(body.data(), static_cast<unsigned>(body.size()), buffer.get(), &produced) != 0) return -1;
-    body.assign(buffer.get(), produced);
+    const uint64_t bound = std::min<uint64_t>(static_cast<uint64_t>(body.size()) * kGzipExpansionBound, limit);
+    if (body.size() > UINT_MAX || bound > UINT_MAX) return -1;  // beyond what the decoder can count
+    std::string decoded;
+    if (InflateGzipInto(body.data(), static_cast<unsigned>(body.size()), static_cast<unsigned>(bound), decoded) != 0) return -1;
+    body.swap(decoded);
     return 0;
 }
 
-bool CGZIP::Process(std::string& body) { return DecodeGzipBody(body) == 0; }
+bool CGZIP::Process(std::string& body) { return DecodeGzipBody(body, outputLimit) == 0; }

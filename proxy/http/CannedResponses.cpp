@@ -56,7 +56,7 @@ int CLocalProxy::SendWhole(platform::Socket socket, const std::string& bytes) {
     return Send(socket, bytes.data(), static_cast<int>(bytes.size()));
 }
 
-void CLocalProxy::FilterResponseBody(std::string& text, ResponseInfo& info, ConnectionRecord& record) {
-    ResponseFilterJob job(record, info, text, wordFilters);
-    job.Apply();
+FilterOutcome CLocalProxy::FilterResponseBody(std::string& text, ResponseInfo& info, ConnectionRecord& record) {
+    ResponseFilterJob job(record, info, text, wordFilters, limits.maxHtmlBody);
+    return job.Apply();
 }

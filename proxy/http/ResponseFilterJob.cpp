@@ -22,20 +22,31 @@ bool LinkRatioCondemns(double anchorsExamined, double anchorsRemoved, int thresh
 }
 
 ResponseFilterJob::ResponseFilterJob(ConnectionRecord& record, ResponseInfo& info, std::string& response,
-                                     WordFilterPair& words)
-    : record(&record), info(&info), response(&response), gzip(false), words(&words) {
+                                     WordFilterPair& words, size_t maxBody)
+    : record(&record), info(&info), response(&response), gzip(false), words(&words), maxBody(maxBody) {
     size_t start = info.headerLength > 0 ? static_cast<size_t>(info.headerLength) : 0;
     body = start < response.size() ? response.substr(start) : std::string();
     gzip = HasGzipMagic(body);
 }
 
-void ResponseFilterJob::Apply() {
+FilterOutcome ResponseFilterJob::Apply() {
+    // The framing never makes a body shorter than it decodes to, so a body
+    // past the bound as received is too long whatever it decodes to.
+    const bool receivedTooLong = body.size() > maxBody;
     if (info->chunked) {
         CChunk().Process(body);
-        info->MarkTransferEncodingNone();
         gzip = HasGzipMagic(body);
     }
-    if (gzip && CGZIP().Process(body)) info->MarkContentEncodingNone();
+    // One byte past the bound tells a page that is too long.
+    const size_t decodeLimit = maxBody == std::numeric_limits<size_t>::max() ? maxBody : maxBody + 1;
+    const bool inflated = gzip && CGZIP(decodeLimit).Process(body);
+    if (receivedTooLong || body.size() > maxBody) {
+        if (body.size() > maxBody) body.resize(maxBody);
+        if (TitleCondemnsPage(body, *words)) record->domain.blockPage = true;
+        return FilterOutcome::TooLong;
+    }
+    if (info->chunked) info->MarkTransferEncodingNone();
+    if (inflated) info->MarkContentEncodingNone();
 
     CProxyConfig& config = ProxyConfig();
     {
@@ -55,4 +66,5 @@ void ResponseFilterJob::Apply() {
     }
     info->SetContentLength(static_cast<int>(body.size()));
     *response = info->header + body;
+    return FilterOutcome::Rewritten;
 }

@@ -6,10 +6,12 @@
 #include <platform/Tick.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "http/BodyRelay.h"
 #include "http/RequestParser.h"
+#include "http/ResponseFilterJob.h"
 #include "http/ResponseInfo.h"
 #include "net/CLocalProxy.h"
 
@@ -80,8 +82,13 @@ int ResponseWorker(ConnectionRecord* record) {
     if (info.isHtml) {
         BodyRelay relay(expectedTotal, upstream, platform::kInvalidSocket, response);
         relay.idleMs = owner.limits.idleMs;
+        const size_t headerLength = static_cast<size_t>(info.headerLength);
+        const size_t maxBody = owner.limits.maxHtmlBody;
+        relay.holdLimit = maxBody > SIZE_MAX - headerLength ? SIZE_MAX : headerLength + maxBody;
         relay.ReceiveRest();
-        if (!record->domain.white) owner.FilterResponseBody(relay.buffer, info, *record);
+        bool whole = relay.buffer.size() <= relay.holdLimit;
+        if (!record->domain.white && owner.FilterResponseBody(relay.buffer, info, *record) == FilterOutcome::TooLong)
+            whole = false;
         if (record->domain.blockPage) {
             if (config.addressFilterPage.load())
                 owner.SendFilePage(client, kAddressFilterPageFile);
@@ -92,8 +99,13 @@ int ResponseWorker(ConnectionRecord* record) {
                 owner.SendFilePage(client, kIntellFilterTipPageFile);
             else
                 owner.SendNotFoundPage(client);
-        } else {
+        } else if (whole) {
             owner.SendWhole(client, relay.buffer);
+        } else {
+            // Too long to be read whole: what was read goes out as the origin
+            // sent it, header and framing untouched, and the rest follows.
+            relay.browserSocket = client;
+            relay.ForwardRest();
         }
         return 0;
     }

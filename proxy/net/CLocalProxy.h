@@ -17,6 +17,7 @@
 // path and the registry of live connections; one worker thread per browser
 // connection.
 class ResponseInfo;
+enum class FilterOutcome;
 
 class CLocalProxy : public CSocketBase {
 public:
@@ -39,8 +40,9 @@ public:
     // True when the request of the record is to be blocked; fills the
     // record's DomainStruct.
     bool ClassifyRequest(ConnectionRecord& record);
-    // Decodes, filters and measures one whole HTML response in place.
-    void FilterResponseBody(std::string& text, ResponseInfo& info, ConnectionRecord& record);
+    // Decodes, filters and measures one whole HTML response in place; one
+    // longer than limits.maxHtmlBody has only its title checked.
+    FilterOutcome FilterResponseBody(std::string& text, ResponseInfo& info, ConnectionRecord& record);
     // The canned answers: each sends one complete response.
     void SendNotFoundPage(platform::Socket socket);
     void SendFilePage(platform::Socket socket, const char* path);

@@ -17,6 +17,10 @@ struct Limits {
     int originAnswerMs = 120 * 1000;
     // An upstream connect attempt to one address gives up after this long.
     int connectMs = 10 * 1000;
+    // An HTML body is read whole and filtered only up to this many bytes, as
+    // received and after decoding; a longer page has its title checked in what
+    // was read and is otherwise relayed as the origin sends it.
+    size_t maxHtmlBody = 16 * 1024 * 1024;
     // A relay or tunnel with no byte in either direction this long is closed.
     int idleMs = 10 * 60 * 1000;
     // Live browser connections; a further one is accepted and closed at once.

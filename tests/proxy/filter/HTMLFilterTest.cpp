@@ -297,3 +297,29 @@ TEST(FilterAnchors, AgreesWithErasingFirstOccurrencesInTurn) {
         ASSERT_EQ(counts.removed, static_cast<int>(condemned.size()));
     }
 }
+
+TEST(TitleCondemnsPage, ReadsTheTitleAsTheWholePageFilterDoes) {
+    DataFolder data;
+    WordFilterPair& words = data.Words();
+    const std::wstring body = L"</head><body><a href=1>学习</a></body></html>";
+    const std::vector<std::string> pages = {
+        CUtility().wstring_to_utf8(L"<html><head><title>赌博</title>" + body),
+        Gbk(L"<html><head><title>赌博</title>" + body),
+        CUtility().wstring_to_utf8(L"<html><head><title>新闻</title>" + body),
+        "<title>some badword here</title><body></body>",
+        "<title>badword education</title>",  // exempt
+        "<title>badword",                    // no closing tag: no title
+        "<TITLE>badword</TITLE>",
+    };
+    for (const std::string& page : pages)
+        EXPECT_EQ(TitleCondemnsPage(page, words), !FilterPage(words, page).passed) << page;
+
+    // The first part of a long UTF-8 page may end inside a character: the
+    // page is still read as UTF-8 (as GBK its title would not match).
+    const std::string utf8 = CUtility().wstring_to_utf8(L"<html><head><title>赌博</title>" + body + L"学");
+    ASSERT_EQ(utf8.size() - utf8.rfind("\xE5"), 3u);
+    for (size_t cut = 1; cut <= 3; ++cut) EXPECT_TRUE(TitleCondemnsPage(std::string_view(utf8).substr(0, utf8.size() - cut), words)) << cut;
+
+    ProxyConfig().Config().wordFilter = 0;
+    EXPECT_FALSE(TitleCondemnsPage(pages[0], words));
+}

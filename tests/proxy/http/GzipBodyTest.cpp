@@ -22,6 +22,31 @@ TEST(DecodeGzipBody, BombIsCutAtEighteenTimesTheCompressedSize) {
     EXPECT_EQ(body, std::string(18 * compressed, 'a'));
 }
 
+TEST(DecodeGzipBody, OutputStopsAtTheLimitWhicheverBoundIsSmaller) {
+    // A bomb far beyond the limit: cut at the limit, not at 18x.
+    std::string bomb = Gzip(std::string(1 << 22, 'b'));
+    ASSERT_GT(18 * bomb.size(), 50000u);
+    std::string body = bomb;
+    EXPECT_EQ(DecodeGzipBody(body, 50000), 0);
+    EXPECT_EQ(body, std::string(50000, 'b'));
+    // A page exactly as long as the limit, and one byte over it.
+    std::string page = PageLike(30000, 7);
+    body = Gzip(page);
+    EXPECT_EQ(DecodeGzipBody(body, page.size()), 0);
+    EXPECT_EQ(body, page);
+    body = Gzip(page);
+    EXPECT_EQ(DecodeGzipBody(body, page.size() - 1), 0);
+    EXPECT_EQ(body, page.substr(0, page.size() - 1));
+    // A limit above 18x leaves the 18x bound in force.
+    body = bomb;
+    EXPECT_EQ(DecodeGzipBody(body, size_t(1) << 30), 0);
+    EXPECT_EQ(body.size(), 18 * bomb.size());
+    // Through the processor.
+    body = bomb;
+    EXPECT_TRUE(CGZIP(5000).Process(body));
+    EXPECT_EQ(body, std::string(5000, 'b'));
+}
+
 TEST(DecodeGzipBody, KeepsZeroBytes) {
     std::string page("before\0after", 12);
     page += std::string(3, '\0');

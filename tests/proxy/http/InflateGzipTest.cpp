@@ -29,13 +29,28 @@ Outcome RunInflate(Inflate inflateFn, const std::string& input, unsigned capacit
     return o;
 }
 
-// Both forms must agree on result, count and bytes.
+// The form whose output grows as it decodes.
+Outcome RunGrowing(const std::string& input, unsigned capacity) {
+    std::string out = "stale";
+    int r = InflateGzipInto(input.data(), static_cast<unsigned>(input.size()), capacity, out);
+    EXPECT_LE(out.size(), capacity) << "grew past the capacity";
+    if (r != 0) {
+        EXPECT_TRUE(out.empty()) << "a failure left bytes behind";
+    }
+    return Outcome{r, r == 0 ? static_cast<unsigned>(out.size()) : 0u, r == 0 ? out : std::string()};
+}
+
+// All forms must agree on result, count and bytes.
 void ExpectSame(const std::string& input, unsigned capacity, const std::string& what) {
     Outcome fast = RunInflate(InflateGzip, input, capacity);
     Outcome slow = RunInflate(InflateGzipBytewise, input, capacity);
+    Outcome growing = RunGrowing(input, capacity);
     ASSERT_EQ(fast.result, slow.result) << what << " capacity " << capacity;
     ASSERT_EQ(fast.count, slow.count) << what << " capacity " << capacity;
     ASSERT_TRUE(fast.bytes == slow.bytes) << what << " capacity " << capacity;
+    ASSERT_EQ(growing.result, slow.result) << what << " growing, capacity " << capacity;
+    ASSERT_EQ(growing.count, slow.count) << what << " growing, capacity " << capacity;
+    ASSERT_TRUE(growing.bytes == slow.bytes) << what << " growing, capacity " << capacity;
 }
 
 std::vector<std::pair<std::string, std::string>> Streams() {

@@ -4,6 +4,7 @@
 
 #include <sievekit/CProxyConfig.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -110,6 +111,18 @@ inline std::string PageWithAnchors(int total, int bad, const std::string& title 
     for (int i = 0; i < total; ++i)
         page += "<a href=\"/" + std::to_string(i) + "\">" + (i < bad ? "badword " : "link ") + std::to_string(i) + "</a>\n";
     return page + "</body></html>";
+}
+
+// `data` in chunks of `piece` bytes, with the last chunk.
+inline std::string Chunked(const std::string& data, size_t piece) {
+    std::string out;
+    char size[32];
+    for (size_t at = 0; at < data.size(); at += piece) {
+        std::string part = data.substr(at, piece);
+        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+        out += size + part + "\r\n";
+    }
+    return out + "0\r\n\r\n";
 }
 
 inline std::string HtmlResponse(const std::string& body) {

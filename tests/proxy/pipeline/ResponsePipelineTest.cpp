@@ -6,21 +6,6 @@
 #include "PipelineFixture.h"
 #include "proxy/http/GzipTestSupport.h"
 
-namespace {
-
-std::string Chunked(const std::string& data, size_t piece) {
-    std::string out;
-    char size[32];
-    for (size_t at = 0; at < data.size(); at += piece) {
-        std::string part = data.substr(at, piece);
-        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
-        out += size + part + "\r\n";
-    }
-    return out + "0\r\n\r\n";
-}
-
-}  // namespace
-
 TEST_F(PipelineTest, HtmlPageLosesItsCondemnedLinksAndAnnouncesItsNewLength) {
     testsupport::FakeOrigin origin(HtmlResponse(PageWithAnchors(5, 1)));
     Start();
