@@ -4,11 +4,90 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/Tick.h"
 
 namespace platform {
 
 namespace {
+
+// A stop ends a thread's wait in WaitReadable by shutting its socket down
+// (ShutdownSocket). The shutdown alone wakes no poll (under Wine the socket
+// does not even turn readable), so ShutdownSocket also cancels the socket's
+// I/O; but a cancel reaches only a poll that has begun, and a thread that was
+// just about to poll would then wait until its deadline (30 s for a request
+// header). So the polls are counted per socket: a poll that would begin on a
+// socket already shut down returns at once, and a socket shut down while it
+// is counted is cancelled again every few milliseconds, by a helper thread
+// that runs only while there are such sockets, until its poll has returned.
+struct PollWatch {
+    std::mutex lock;  // guards every member
+    std::unordered_map<Socket, unsigned> polling;      // threads in a poll on the socket
+    std::unordered_set<Socket> shutDown;               // shut down and not closed yet
+    std::vector<std::pair<Socket, uint64_t>> recancel;  // socket, tick at which to give up
+    bool helperRunning = false;
+};
+
+// Never destroyed: the helper may still run while the process ends.
+PollWatch& Watch() {
+    static PollWatch* watch = new PollWatch;
+    return *watch;
+}
+
+constexpr int kRecancelIntervalMs = 5;
+constexpr uint64_t kRecancelGiveUpMs = 2000;
+
+void RecancelPolls() {
+    PollWatch& w = Watch();
+    std::unique_lock<std::mutex> g(w.lock);
+    while (!w.recancel.empty()) {
+        g.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRecancelIntervalMs));
+        g.lock();
+        const uint64_t now = TickCount();
+        auto kept = w.recancel.begin();
+        for (const auto& entry : w.recancel) {
+            const Socket s = entry.first;
+            if (now >= entry.second || !w.polling.count(s) || !w.shutDown.count(s)) continue;
+            CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
+            *kept++ = entry;
+        }
+        w.recancel.erase(kept, w.recancel.end());
+    }
+    w.helperRunning = false;
+}
+
+// Under the watch's lock.
+void RecancelLocked(PollWatch& w, Socket s) {
+    w.recancel.emplace_back(s, TickCount() + kRecancelGiveUpMs);
+    if (w.helperRunning) return;
+    try {
+        std::thread(&RecancelPolls).detach();
+        w.helperRunning = true;
+    } catch (const std::system_error&) {
+        w.recancel.clear();  // no helper: the first cancel has to do
+    }
+}
+
+// Before the socket's handle is closed, so nothing is cancelled on a handle
+// that a new socket may get next.
+void ForgetSocket(Socket s) {
+    PollWatch& w = Watch();
+    std::lock_guard<std::mutex> g(w.lock);
+    w.shutDown.erase(s);
+    for (auto& entry : w.recancel)
+        if (entry.first == s) entry.second = 0;  // dropped at the helper's next round
+}
 
 // Windows Sockets is started once for the process, on the first call that
 // needs it, and stays up until the process ends.
@@ -112,10 +191,21 @@ SysCallResult<int> ConnectIPv4Within(Socket s, uint32_t addressNetworkOrder, uin
 }
 
 SysCallResult<int> WaitReadable(Socket s, int timeoutMs) {
+    PollWatch& w = Watch();
+    {
+        std::lock_guard<std::mutex> g(w.lock);
+        if (w.shutDown.count(s)) return {-1, WSAESHUTDOWN};
+        ++w.polling[s];
+    }
     WSAPOLLFD p{};
     p.fd = s;
     p.events = POLLRDNORM;
-    return IntResult(WSAPoll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs));
+    SysCallResult<int> result = IntResult(WSAPoll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs));
+    std::lock_guard<std::mutex> g(w.lock);
+    auto counted = w.polling.find(s);
+    if (counted != w.polling.end() && --counted->second == 0) w.polling.erase(counted);
+    if (w.shutDown.count(s)) return {-1, WSAESHUTDOWN};
+    return result;
 }
 
 uint16_t LocalPort(Socket s) {
@@ -127,12 +217,24 @@ uint16_t LocalPort(Socket s) {
 
 void ShutdownSocket(Socket s) {
     if (s == kInvalidSocket) return;
+    PollWatch& w = Watch();
+    bool polled;
+    {
+        std::lock_guard<std::mutex> g(w.lock);
+        w.shutDown.insert(s);
+        polled = w.polling.count(s) != 0;
+    }
     // A shutdown makes every later call on the socket fail at once, but it
     // wakes no call already blocked on it (and a listening or connecting
-    // socket refuses it): those are cancelled. The handle stays valid, so no
-    // other socket can take its number meanwhile.
+    // socket refuses it): those are cancelled, a poll until it has returned
+    // (see PollWatch). The handle stays valid, so no other socket can take
+    // its number meanwhile.
     ::shutdown(s, SD_BOTH);
     CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
+    if (polled) {
+        std::lock_guard<std::mutex> g(w.lock);
+        if (w.polling.count(s)) RecancelLocked(w, s);
+    }
 }
 
 void ShutdownSend(Socket s) {
@@ -140,7 +242,9 @@ void ShutdownSend(Socket s) {
 }
 
 void CloseSocket(Socket s) {
-    if (s != kInvalidSocket) ::closesocket(s);
+    if (s == kInvalidSocket) return;
+    ForgetSocket(s);
+    ::closesocket(s);
 }
 
 void ResetSocket(Socket s) {
@@ -149,6 +253,7 @@ void ResetSocket(Socket s) {
     l.l_onoff = 1;
     l.l_linger = 0;
     ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+    ForgetSocket(s);
     ::closesocket(s);
 }
 
