@@ -84,6 +84,8 @@ run_uninstaller() {
 proxy_port=$(free_port)
 web_port=$(free_port)
 origin_port=$(free_port)
+while [ "$web_port" = "$proxy_port" ]; do web_port=$(free_port); done
+while [ "$origin_port" = "$proxy_port" ] || [ "$origin_port" = "$web_port" ]; do origin_port=$(free_port); done
 mkdir -p "$folder/Data"
 printf '[Proxy]\r\nproxyPort=%s\r\nwebPort=%s\r\nadBlock=1\r\n' "$proxy_port" "$web_port" > "$work/config.ini"
 printf 'blocked.test\r\n' > "$work/user_black.txt"
