@@ -3,7 +3,8 @@
 ;   makensis -DDIST=<program folder> -DSEVENZIP=<folder with 7z.exe and its
 ;            licence> -DOUTFILE=<installer> -DVERSION=<a.b.c.d> MorvaneSetup.nsi
 ;
-; Silent use: MorvaneSetup.exe /S [/PROXY=0] [/D=<folder>]
+; Silent use: MorvaneSetup.exe /S [/PROXY=0] [/D=<folder>] (/SILENT, the
+;             Updater's switch, is the same as /S)
 ;             uninstall.exe /S [/KEEPDATA=0]
 ; Exit codes of both: 0 done, 1 cancelled, 2 stopped by an error, 3 the
 ; service could not be installed or removed, 4 installed, but the service
@@ -112,6 +113,12 @@ Function .onInit
   ${EndIf}
   StrCpy $SetProxy 1
   ${GetParameters} $R0
+  ; The Updater starts a downloaded release as "update.exe /SILENT".
+  ClearErrors
+  ${GetOptions} $R0 "/SILENT" $R1
+  ${IfNot} ${Errors}
+    SetSilent silent
+  ${EndIf}
   ClearErrors
   ${GetOptions} $R0 "/PROXY=" $R1
   ${IfNot} ${Errors}

@@ -64,7 +64,9 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 through_proxy() { curl -s --max-time 20 -x "http://127.0.0.1:$proxy_port" "$1"; }
 serves() { curl -s -o /dev/null --max-time 5 -x "http://127.0.0.1:$proxy_port" "http://localhost:$origin_port/page.html"; }
 blocked() { through_proxy "$1" | grep -q 'Blocked</title>'; }
-run_setup() { w "$setup" /S "$@"; }
+# An installer that shows its pages (a switch not taken) would wait for a
+# click: every run has a time limit.
+run_setup() { timeout 120 wine "$setup" "$@" < /dev/null; }
 # The uninstaller runs from a copy outside the program folder, as it does
 # when Windows starts it, but waited for (_?=) so its exit code counts.
 # _?= must stand last and unquoted, so cmd passes the line on as it is
@@ -72,7 +74,7 @@ run_setup() { w "$setup" /S "$@"; }
 # copy's path has no blank).
 run_uninstaller() {
   cp "$folder/uninstall.exe" "$work/uninstall.exe"
-  w cmd /c "$(winepath -w "$work/uninstall.exe" 2> /dev/null) /S $* _?=$folder_win"
+  timeout 120 wine cmd /c "$(winepath -w "$work/uninstall.exe" 2> /dev/null) /S $* _?=$folder_win" < /dev/null
 }
 
 # Nothing of an earlier install in the prefix.
@@ -106,7 +108,7 @@ echo "installer stage: $(basename "$setup") ($(stat -c %s "$setup") bytes), prox
 
 # --- silent install ---
 status=0
-run_setup || status=$?
+run_setup /S || status=$?
 [ $status -eq 0 ] || fail "the silent install exited with $status"
 for f in Proxy.exe Updater.exe Launcher.exe 7z.exe 7z-License.txt uninstall.exe tools/adblock-check.exe \
   www/404.htm www/AddressFilter.html www/param.js Data/black_domains.txt Data/block_words.txt Data/Control.html \
@@ -174,12 +176,13 @@ stop_ms=$((($(date +%s%N) - before) / 1000000))
 ! serves || fail "the proxy still serves after the stop"
 pass "net stop Proxy took $stop_ms ms, host.dat written"
 
-# --- upgrade over the running service, without touching the proxy settings ---
+# --- upgrade over the running service, without touching the proxy settings,
+# started as the Updater starts a downloaded release ---
 w net start Proxy > /dev/null || fail "net start Proxy failed"
 printf '\r\n' >> "$folder/Data/user_black.txt"
 cp "$folder/Data/user_black.txt" "$work/user_black.txt"
 status=0
-run_setup /PROXY=0 || status=$?
+run_setup /SILENT /PROXY=0 || status=$?
 [ $status -eq 0 ] || fail "the upgrade exited with $status"
 cmp -s "$work/config.ini" "$folder/Data/config.ini" || fail "the upgrade overwrote Data\\config.ini"
 cmp -s "$work/user_black.txt" "$folder/Data/user_black.txt" || fail "the upgrade overwrote Data\\user_black.txt"
@@ -208,7 +211,7 @@ pass "uninstalled: no service, no program files, Data\\ kept, proxy settings res
 
 # --- install without the proxy settings, uninstall with the user's files ---
 status=0
-run_setup /PROXY=0 || status=$?
+run_setup /S /PROXY=0 || status=$?
 [ $status -eq 0 ] || fail "the install with /PROXY=0 exited with $status"
 [ "$(reg_value "$inet" ProxyServer)" = 10.1.2.3:3128 ] || fail "/PROXY=0 changed this user's proxy"
 ! key_exists "$saved" || fail "/PROXY=0 remembered settings it did not change"
