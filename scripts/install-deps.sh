@@ -16,8 +16,9 @@ packages=(
 )
 # The Windows cross build (mingw-w64, the -posix thread variant, with zlib)
 # and Wine to run its tests; GoogleTest is built from Debian's sources; npm
-# (with nodejs) fetches 7-Zip for Windows (scripts/fetch-7zip.sh).
-windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest xvfb xauth nodejs)
+# (with nodejs) fetches 7-Zip for Windows (scripts/fetch-7zip.sh); NSIS builds the
+# installer (scripts/build-installer.sh), whose test serves pages with python3.
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest xvfb xauth nodejs npm nsis python3)
 # The tests also drive pages in a headless browser (and compare the ad-block
 # engine with the straightforward one on that EasyList). They include the
 # Windows stage.

@@ -2,7 +2,9 @@
 # The Windows stage: cross-builds the programs and every test for 64-bit
 # Windows (preset windows-tests) and runs all the tests under Wine through
 # ctest, in a Wine prefix of its own inside the build folder with a wineserver
-# that this script starts and stops. Arguments go to ctest (-R proxy_net).
+# that this script starts and stops. Arguments go to ctest (-R proxy_net);
+# without any, the installer is then built from the installed program folder
+# and tried end to end in the same prefix (scripts/test-windows-installer.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Windows' windows (the Launcher's hidden window, message boxes) need a
@@ -50,5 +52,17 @@ prepared=$SECONDS
 
 status=0
 ctest --test-dir "$build" --output-on-failure -j "$jobs" "$@" || status=$?
-echo "Windows stage: build $((built - start)) s, Wine prefix $((prepared - built)) s, tests $((SECONDS - prepared)) s"
+tested=$SECONDS
+echo "Windows stage: build $((built - start)) s, Wine prefix $((prepared - built)) s, tests $((tested - prepared)) s"
+
+# The whole run (no ctest arguments) ends with the installer, built from
+# the program folder above and tried end to end in the same prefix.
+if [ $# -eq 0 ]; then
+  rm -f "$build/MorvaneSetup.exe"
+  scripts/build-installer.sh "$dist" "$PWD/$build/MorvaneSetup.exe" || status=1
+  if [ -f "$build/MorvaneSetup.exe" ]; then
+    scripts/test-windows-installer.sh "$build/MorvaneSetup.exe" || status=1
+  fi
+  echo "Windows stage: installer built and tried in $((SECONDS - tested)) s"
+fi
 exit $status

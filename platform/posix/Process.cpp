@@ -152,4 +152,15 @@ Process StartProgram(const std::string& program, const std::vector<std::string>&
     return Process(std::move(handle));
 }
 
+bool TakeOwnConsole() { return true; }
+
+Process StartConsoleProgram(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::string& workingFolder) {
+    return StartProgram(program, arguments, ShowWindow::Hidden, workingFolder);
+}
+
+bool SendInterrupt(const Process& process) {
+    return process && process.Id() != kNoProcess && ::kill(static_cast<pid_t>(process.Id()), SIGINT) == 0;
+}
+
 }  // namespace platform

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -224,6 +225,11 @@ bool StartServiceDispatcher(const std::string&, ServiceMainFunction serviceMain)
     }
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return true;
+}
+
+// The dispatcher already runs the service in the foreground.
+bool RunServiceInForeground(const std::string& serviceName, ServiceMainFunction serviceMain) {
+    return StartServiceDispatcher(serviceName, std::move(serviceMain));
 }
 
 bool RegisterServiceControlHandler(const std::string&, ServiceControlHandler handler) {

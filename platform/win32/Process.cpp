@@ -159,8 +159,12 @@ std::string FindProgram(const std::string& name) {
     return found.empty() ? std::string() : win32::NarrowFrom(found);
 }
 
-Process StartProgram(const std::string& program, const std::vector<std::string>& arguments, ShowWindow show,
-                     const std::string& workingFolder) {
+namespace {
+
+// shareConsole: a console program runs on this process's console instead
+// of one of its own.
+Process Start(const std::string& program, const std::vector<std::string>& arguments, ShowWindow show,
+              const std::string& workingFolder, bool shareConsole) {
     // The shell would look a bare name up its own way: hand it the file found
     // here, whole, so a working folder cannot change which file runs.
     const std::wstring file = FullPath(FindProgramWide(program));
@@ -173,6 +177,7 @@ Process StartProgram(const std::string& program, const std::vector<std::string>&
     info.cbSize = sizeof info;
     // No error dialogs: a failed start is a return value.
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    if (shareConsole) info.fMask |= SEE_MASK_NO_CONSOLE;
     info.lpFile = file.c_str();
     info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
@@ -186,5 +191,34 @@ Process StartProgram(const std::string& program, const std::vector<std::string>&
     handle->id = GetProcessId(info.hProcess);
     return Process(std::move(handle));
 }
+
+}  // namespace
+
+Process StartProgram(const std::string& program, const std::vector<std::string>& arguments, ShowWindow show,
+                     const std::string& workingFolder) {
+    return Start(program, arguments, show, workingFolder, false);
+}
+
+Process StartConsoleProgram(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::string& workingFolder) {
+    return Start(program, arguments, ShowWindow::Hidden, workingFolder, true);
+}
+
+namespace {
+
+// This process stays when the Ctrl-C it sends to its console comes back to
+// it. (Ignoring Ctrl-C with a null handler would be inherited by the
+// programs it starts, and under Wine they then never see the event.)
+BOOL WINAPI StayOnInterrupt(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
+
+}  // namespace
+
+bool TakeOwnConsole() {
+    FreeConsole();
+    if (!AllocConsole()) return false;
+    return SetConsoleCtrlHandler(&StayOnInterrupt, TRUE) != 0;
+}
+
+bool SendInterrupt(const Process&) { return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0; }
 
 }  // namespace platform

@@ -10,6 +10,8 @@
 
 #include <deque>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "WideText.h"
 
@@ -119,6 +121,14 @@ struct DispatcherState {
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     std::deque<unsigned> posted;
     std::deque<ServiceState> reported;
+    // A run in the foreground of a console (no manager): the console's
+    // handler queues the control and wakes the run's thread, which hands it
+    // on; ended is set when the service main has returned. The two events
+    // live as long as the process, since the console may call its handler
+    // at any moment.
+    bool foreground = false;
+    HANDLE wake = nullptr;   // auto-reset
+    HANDLE ended = nullptr;  // manual-reset
 };
 
 DispatcherState& State() {
@@ -163,6 +173,38 @@ void WINAPI ControlEntry(DWORD controlCode) {
     if (handler) handler(controlCode);
 }
 
+// Runs on a thread the console starts for each of its control events.
+BOOL WINAPI ConsoleControlEntry(DWORD event) {
+    unsigned code = kServiceControlStop;
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+            break;
+        case CTRL_SHUTDOWN_EVENT:
+            code = kServiceControlShutdown;
+            break;
+        default:
+            return FALSE;
+    }
+    HANDLE wake;
+    HANDLE ended;
+    {
+        std::lock_guard<std::mutex> g(State().lock);
+        if (!State().foreground) return FALSE;
+        State().posted.push_back(code);
+        wake = State().wake;
+        ended = State().ended;
+    }
+    SetEvent(wake);
+    // After these the system ends the process once the handler returns:
+    // give the stop its time (the system allows about five seconds).
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        WaitForSingleObject(ended, 4000);
+    return TRUE;
+}
+
 }  // namespace
 
 std::unique_ptr<ServiceManager> OpenServiceManager() {
@@ -189,11 +231,68 @@ bool StartServiceDispatcher(const std::string& serviceName, ServiceMainFunction 
     return ran;
 }
 
+bool RunServiceInForeground(const std::string&, ServiceMainFunction serviceMain) {
+    HANDLE wake;
+    HANDLE ended;
+    {
+        std::lock_guard<std::mutex> g(State().lock);
+        if (!State().wake) State().wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!State().ended) State().ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!State().wake || !State().ended) return false;
+        wake = State().wake;
+        ended = State().ended;
+        ResetEvent(ended);
+        State().foreground = true;
+    }
+    auto finish = [] {
+        SetConsoleCtrlHandler(&ConsoleControlEntry, FALSE);
+        std::lock_guard<std::mutex> g(State().lock);
+        State().foreground = false;
+        State().handler = nullptr;
+        State().posted.clear();
+    };
+    // A program started with Ctrl-C ignored (a setting children inherit)
+    // takes it again.
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    if (!SetConsoleCtrlHandler(&ConsoleControlEntry, TRUE)) {
+        finish();
+        return false;
+    }
+    std::thread service;
+    try {
+        service = std::thread([&serviceMain, ended] {
+            serviceMain();
+            SetEvent(ended);
+        });
+    } catch (const std::system_error&) {
+        finish();
+        return false;
+    }
+    // Controls are handed on here, as the dispatcher's thread does; the
+    // service's own end is the other event.
+    const HANDLE events[] = {wake, ended};
+    for (;;) {
+        DWORD woke = WaitForMultipleObjects(2, events, FALSE, 1000);
+        DeliverQueued();
+        if (woke == WAIT_OBJECT_0 + 1) break;
+    }
+    service.join();
+    finish();
+    return true;
+}
+
 bool RegisterServiceControlHandler(const std::string& serviceName, ServiceControlHandler handler) {
+    bool foreground;
     {
         // In place before the manager can send the first control.
         std::lock_guard<std::mutex> g(State().lock);
         State().handler = std::move(handler);
+        foreground = State().foreground;
+    }
+    if (foreground) {
+        // No manager: the console's controls that came first wait in the queue.
+        DeliverQueued();
+        return true;
     }
     SERVICE_STATUS_HANDLE status = RegisterServiceCtrlHandlerW(win32::WideFrom(serviceName).c_str(), &ControlEntry);
     {

@@ -75,6 +75,13 @@ int ProxyEntry(const std::string& commandLine) {
     }
     if (IsSwitch(commandLine, "-https-on")) return RunHttpsSwitch(true);
     if (IsSwitch(commandLine, "-https-off")) return RunHttpsSwitch(false);
+    // For development: the same servers in the foreground of a console,
+    // without the service control manager, until Ctrl-C.
+    if (IsSwitch(commandLine, "-console")) {
+        if (!platform::RunServiceInForeground(kServiceName, &ServiceMain))
+            ReportServiceEvent("Console controls not available");
+        return ServiceStartFailed() ? 1 : 0;
+    }
     if (!platform::StartServiceDispatcher(kServiceName, &ServiceMain))
         ReportServiceEvent("Register Service Main Function Error!");
     return ServiceStartFailed() ? 1 : 0;

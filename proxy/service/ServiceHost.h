@@ -21,8 +21,9 @@ struct ServerPair {
 
 extern const char* const kServiceName;  // "Proxy": service, event source, message-box caption
 
-// The program's entry: "-install", "-uninstall", "-https-on" or "-https-off"
-// (any letter case, nothing else on the line), otherwise the service runs.
+// The program's entry: "-install", "-uninstall", "-https-on", "-https-off"
+// or "-console" (the service in the foreground until Ctrl-C) in any letter
+// case with nothing else on the line; otherwise the service runs.
 // Returns 0, except when an -https switch failed or the service could not
 // start because a server could not listen (1).
 int ProxyEntry(const std::string& commandLine);

@@ -75,4 +75,16 @@ std::string FindProgram(const std::string& name);
 Process StartProgram(const std::string& program, const std::vector<std::string>& arguments, ShowWindow show,
                      const std::string& workingFolder = {});
 
+// Ctrl-C for console programs this process starts (tests of them).
+// TakeOwnConsole gives this process a console of its own (Windows; elsewhere
+// nothing needs to change); StartConsoleProgram starts a program as
+// StartProgram does, hidden, but on this process's console; SendInterrupt
+// reaches it as Ctrl-C at that console does: on Windows the Ctrl-C event goes
+// to every program on the console while this process runs on; on POSIX the
+// program gets SIGINT. False when it cannot be done.
+bool TakeOwnConsole();
+Process StartConsoleProgram(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::string& workingFolder = {});
+bool SendInterrupt(const Process& process);
+
 }  // namespace platform

@@ -73,6 +73,14 @@ using ServiceControlHandler = std::function<void(unsigned controlCode)>;
 // the dispatcher cannot be started.
 bool StartServiceDispatcher(const std::string& serviceName, ServiceMainFunction serviceMain);
 
+// Runs the service in this process without the service control manager,
+// in the foreground of a console: serviceMain runs on a service thread while
+// the calling thread hands the controls to the registered handler, and
+// Ctrl-C, Ctrl-Break or closing the console (on POSIX SIGINT or SIGTERM)
+// are the stop control, a system shutdown the shutdown control. Returns when
+// serviceMain has returned; false when the console's controls cannot be had.
+bool RunServiceInForeground(const std::string& serviceName, ServiceMainFunction serviceMain);
+
 // Registers the control handler of the running service; false on failure.
 bool RegisterServiceControlHandler(const std::string& serviceName, ServiceControlHandler handler);
 

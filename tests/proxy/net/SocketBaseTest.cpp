@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <platform/Socket.h>
+#include <platform/Tick.h>
+#include <platform/TimedReceive.h>
 
 #include <string>
 #include <thread>
@@ -93,4 +95,34 @@ TEST(SocketBaseTest, AcceptFailsOnceTheListeningSocketIsClosed) {
     acceptor.join();
     EXPECT_EQ(accepted, platform::kInvalidSocket);
     EXPECT_FALSE(server.IsListening());
+}
+
+// A stop shuts a connection's socket down to end the thread that waits on it
+// for the browser, which stays connected. The wait ends then, not at its
+// deadline (30 s for a request header), whether it had begun or was only
+// about to begin; and it brings no bytes.
+TEST(SocketBaseTest, AShutdownEndsATimedReceiveThatHadBegunOrWasAboutToBegin) {
+    constexpr uint64_t kDeadlineMs = 20000;
+    char buf[16];
+    {
+        ConnectedPair pair;
+        ASSERT_TRUE(pair.Open());
+        platform::ShutdownSocket(pair.accepted);
+        const int rc = platform::ReceiveBefore(pair.accepted, buf, sizeof buf, platform::TickCount() + kDeadlineMs);
+        EXPECT_TRUE(rc == 0 || rc == -1) << "a receive after the shutdown gave " << rc;
+    }
+    // The shutdown races the receive's start: some rounds find the wait
+    // under way, some not yet.
+    for (int round = 0; round < 20; ++round) {
+        ConnectedPair pair;
+        ASSERT_TRUE(pair.Open());
+        int rc = 1;
+        std::thread waiter([&] {
+            rc = platform::ReceiveBefore(pair.accepted, buf, sizeof buf, platform::TickCount() + kDeadlineMs);
+        });
+        platform::ShutdownSocket(pair.accepted);
+        waiter.join();
+        EXPECT_TRUE(rc == 0 || rc == -1) << "round " << round << ": the receive gave " << rc;
+        if (rc == platform::kReceiveTimedOut) break;
+    }
 }
