@@ -9,6 +9,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "SocketMode.h"
+
 namespace platform {
 
 namespace {
@@ -81,7 +83,13 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
 
 SysCallResult<int> PrepareListeningSocket(Socket s) {
     BOOL on = TRUE;
-    return IntResult(::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on));
+    SysCallResult<int> result =
+        IntResult(::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on));
+    if (result.rc != 0) return result;
+    // Non-blocking: an accept never waits (a waiting one may miss its wake-up
+    // under Wine); the accepting loops wait for a connection first.
+    u_long nonBlocking = 1;
+    return IntResult(::ioctlsocket(s, FIONBIO, &nonBlocking));
 }
 
 bool IsOutOfDescriptors(int errorCode) { return errorCode == WSAEMFILE || errorCode == WSAENOBUFS; }
@@ -99,7 +107,9 @@ SysCallResult<int> ListenOn(Socket s, int backlog) { return IntResult(::listen(s
 
 SysCallResult<Socket> AcceptOn(Socket s) {
     SOCKET c = ::accept(s, nullptr, nullptr);
-    return Result<Socket>(c, c == INVALID_SOCKET);
+    SysCallResult<Socket> result = Result<Socket>(c, c == INVALID_SOCKET);
+    if (c != INVALID_SOCKET) MakeBlocking(c);
+    return result;
 }
 
 SysCallResult<int> RecvSome(Socket s, char* buffer, int length) { return IntResult(::recv(s, buffer, length, 0)); }

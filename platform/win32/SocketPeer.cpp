@@ -2,6 +2,8 @@
 
 #include "platform/Socket.h"
 
+#include "SocketMode.h"
+
 namespace platform {
 
 SysCallResult<Socket> AcceptFrom(Socket s, uint32_t& peerAddressNetworkOrder) {
@@ -14,6 +16,7 @@ SysCallResult<Socket> AcceptFrom(Socket s, uint32_t& peerAddressNetworkOrder) {
     }
     // Not handed down to programs this one starts.
     ::SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
+    MakeBlocking(static_cast<Socket>(accepted));
     peerAddressNetworkOrder = peer.sin_family == AF_INET ? peer.sin_addr.s_addr : 0;
     return {static_cast<Socket>(accepted), 0};
 }

@@ -25,7 +25,9 @@ SysCallResult<int> BindIPv4(Socket s, const std::string& address, uint16_t port)
 // its port while connections of the previous run linger in TIME_WAIT, yet a
 // port another socket listens on still makes the bind fail (SO_REUSEADDR on
 // POSIX; SO_EXCLUSIVEADDRUSE on Windows, where SO_REUSEADDR would let another
-// program take the port over).
+// program take the port over). On Windows the socket is also made
+// non-blocking, so an accept on it fails at once when no connection waits:
+// wait with WaitReadable first. Accepted sockets are blocking on both.
 SysCallResult<int> PrepareListeningSocket(Socket s);
 SysCallResult<int> ListenOn(Socket s, int backlog);
 // Accepts one connection; the peer address is discarded.
