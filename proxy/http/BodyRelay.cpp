@@ -5,7 +5,6 @@
 #include <platform/TimedReceive.h>
 
 #include <climits>
-#include <cstring>
 
 namespace {
 constexpr int kRelayStep = 8192;
@@ -46,7 +45,6 @@ void BodyRelay::ReceiveRest() {
     int64_t count = static_cast<int64_t>(buffer.size());
     char chunk[kRelayStep];
     while (expectedTotal == -1 || count != expectedTotal) {
-        std::memset(chunk, 0, sizeof chunk);
         int n = ReceiveStep(chunk, sizeof chunk);
         if (n <= 0) break;
         buffer.append(chunk, static_cast<size_t>(n));
@@ -61,7 +59,6 @@ void BodyRelay::ForwardRest() {
     if (count == expectedTotal) return;
     char chunk[kRelayStep];
     for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
         int n = ReceiveStep(chunk, sizeof chunk);
         if (n <= 0) return;
         count += n;
