@@ -82,19 +82,21 @@ TEST(ThreadPoolTest, ThreadsStartOnDemandUpToTheBoundAndAFreedOneIsWaitedFor) {
     for (int i = 0; i < 3; ++i) ASSERT_EQ(pool.Run(blocked), ThreadPool::Start::Started);
     EXPECT_EQ(pool.ThreadCount(), 3u);
     auto token = std::make_shared<int>(0);
-    bool ran = false;
-    EXPECT_EQ(pool.Run([&ran, token] { ran = true; }), ThreadPool::Start::Full);
+    std::atomic<bool> refusedRan{false};
+    EXPECT_EQ(pool.Run([&refusedRan, token] { refusedRan = true; }), ThreadPool::Start::Full);
     EXPECT_EQ(token.use_count(), 1) << "a refused job was kept";
     EXPECT_EQ(pool.ThreadCount(), 3u);
 
     // At the bound, a job waits for a thread that comes back within the hand-off time.
     pool.SetHandOffTime(10s);
-    auto handedOff = std::async(std::launch::async, [&] { return pool.Run([&ran] { ran = true; }); });
+    ThreadPool::Completion handedOffDone;
+    auto handedOff = std::async(std::launch::async, [&] { return pool.Run([] {}, &handedOffDone); });
     EXPECT_EQ(handedOff.wait_for(50ms), std::future_status::timeout) << "no thread was free, yet it did not wait";
     gate.Open();
     EXPECT_EQ(handedOff.get(), ThreadPool::Start::Started);
+    EXPECT_TRUE(handedOffDone.WaitFor(5s));
     ASSERT_TRUE(WaitFor([&] { return finished == 3 && AllIdle(pool); }, 5000));
-    EXPECT_TRUE(ran);
+    EXPECT_FALSE(refusedRan);
     EXPECT_EQ(pool.StartedCount(), 3u) << "a thread was started while one was idle";
 }
 
