@@ -13,6 +13,18 @@ namespace {
 const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 const std::string kEstablished = "HTTP/1.1 200 Connection established\r\nProxy-agent: Vantrel /0.2\r\n\r\n";
 
+// A request that ends with `tail` was received. By content, not by position: a
+// slow connect may make the proxy open a second connection and close the first
+// unused, which the origin records as an empty request.
+bool ReachedOrigin(testsupport::FakeOrigin& origin, const std::string& tail) {
+    for (size_t i = 0; i < origin.RequestCount(); ++i) {
+        const std::string request = origin.WaitRequest(i);
+        if (request.size() >= tail.size() && request.compare(request.size() - tail.size(), tail.size(), tail) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool Settled(const ThreadPool& pool) {
     return testsupport::WaitFor([&] { return pool.IdleCount() == pool.ThreadCount(); }, 5000);
 }
@@ -51,8 +63,7 @@ TEST_F(PooledThreadsTest, RequestsOneAfterAnotherReuseTheSameThreads) {
 
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(PostWithRelay(origin, "body" + std::to_string(i)), kOk);
-        const std::string forwarded = origin.WaitRequest(20 + i);
-        EXPECT_EQ(forwarded.substr(forwarded.size() - 5), "body" + std::to_string(i));
+        EXPECT_TRUE(ReachedOrigin(origin, "\r\n\r\nbody" + std::to_string(i)));
         ASSERT_TRUE(Settled(pool));
     }
     for (int i = 0; i < 3; ++i) {
