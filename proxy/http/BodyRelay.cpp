@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <climits>
 #include <limits>
-#include <cstring>
 
 namespace {
 constexpr int kRelayStep = 8192;
@@ -51,7 +50,6 @@ void BodyRelay::ReceiveRest() {
         buffer.reserve(std::min(static_cast<size_t>(expectedTotal), holdLimit + 1));
     char chunk[kRelayStep];
     while ((expectedTotal == -1 || count != expectedTotal) && buffer.size() <= holdLimit) {
-        std::memset(chunk, 0, sizeof chunk);
         const size_t left = holdLimit - buffer.size();  // one more than this shows the bound passed
         int n = ReceiveStep(chunk, left < sizeof chunk ? static_cast<int>(left + 1) : static_cast<int>(sizeof chunk));
         if (n <= 0) break;
@@ -68,7 +66,6 @@ void BodyRelay::ForwardRest() {
     std::string().swap(buffer);  // sent: a long relay does not hold it
     char chunk[kRelayStep];
     for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
         int n = ReceiveStep(chunk, sizeof chunk);
         if (n <= 0) return;
         count += n;

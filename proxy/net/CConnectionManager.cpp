@@ -6,25 +6,34 @@ CConnectionManager::~CConnectionManager() {
 }
 
 Admission CConnectionManager::RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
-                                               void (*worker)(ConnectionRecord*), size_t maxLive) {
-    std::lock_guard<std::mutex> g(lock_);
-    if (!accepting()) return Admission::Stopping;
-    if (live_.size() >= maxLive) return Admission::Full;
-    live_.insert(record);
-    try {
-        record->workerThread = startThread_(worker, record);
+                                               void (*worker)(ConnectionRecord*), ThreadPool& threads,
+                                               size_t maxLive) {
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (!accepting()) return Admission::Stopping;
+        if (live_.size() >= maxLive) return Admission::Full;
+        live_.insert(record);
         ++runningWorkers_;
-    } catch (const std::system_error&) {
-        live_.erase(record);
-        return Admission::NoThread;
     }
-    return Admission::Started;
-}
-
-CConnectionManager::ThreadStarter CConnectionManager::SetThreadStarter(ThreadStarter starter) {
-    std::lock_guard<std::mutex> g(lock_);
-    std::swap(starter, startThread_);
-    return starter;
+    Admission refused = Admission::NoThread;
+    switch (threads.Run([worker, record] { worker(record); })) {
+        case ThreadPool::Start::Started:
+            return Admission::Started;
+        case ThreadPool::Start::Stopping:
+            refused = Admission::Stopping;
+            break;
+        case ThreadPool::Start::Full:
+        case ThreadPool::Start::NoThread:
+            break;
+    }
+    // The worker never ran: nobody else has touched the record but a stop's
+    // shutdown of its socket, and the stop waits for this.
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        live_.erase(record);
+    }
+    WorkerEnded();
+    return refused;
 }
 
 void CConnectionManager::Register(ConnectionRecord* record) {
@@ -38,13 +47,6 @@ void CConnectionManager::Remove(ConnectionRecord* record) {
         std::lock_guard<std::mutex> g(lock_);
         if (live_.empty() || !live_.erase(record)) return;
         released.reset(record);
-    }
-    // Called by the record's own worker: its thread cannot join itself.
-    if (released->workerThread.joinable()) {
-        if (released->workerThread.get_id() == std::this_thread::get_id())
-            released->workerThread.detach();
-        else
-            released->workerThread.join();
     }
     ConnectionRecord::CloseSocket(released->clientSocket);
     ConnectionRecord::CloseSocket(released->upstreamSocket);
@@ -85,7 +87,6 @@ void CConnectionManager::CloseAll() {
         std::unique_ptr<ConnectionRecord> record(r);
         ConnectionRecord::CloseSocket(record->clientSocket);
         ConnectionRecord::CloseSocket(record->upstreamSocket);
-        if (record->workerThread.joinable()) record->workerThread.join();
     }
 }
 

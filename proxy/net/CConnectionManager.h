@@ -9,13 +9,14 @@
 #include <set>
 
 #include "net/ConnectionRecord.h"
+#include "net/ThreadPool.h"
 
 // What became of an accepted connection offered to the registry.
 enum class Admission {
     Started,   // registered, its worker running
     Stopping,  // the listener is stopping
     Full,      // as many connections live as are allowed
-    NoThread   // the worker thread could not be started
+    NoThread   // no pooled thread could take the worker
 };
 
 // The registry of live connections. Its lock guards the live set and the
@@ -27,18 +28,15 @@ public:
     CConnectionManager(const CConnectionManager&) = delete;
     CConnectionManager& operator=(const CConnectionManager&) = delete;
 
-    // Registers the record and starts its worker in one step under the lock, so
-    // a fast worker cannot remove its record before the thread is stored.
-    // Anything but Started leaves the record unregistered and untouched, for
-    // the caller to close: a connection accepted during a stop, beyond
-    // `maxLive` live ones, or whose thread could not be started.
+    // Registers the record and hands its worker to a thread of `threads`.
+    // The record counts as a running worker from its registration on, so a
+    // stop waits for it even while the hand-off is under way; the lock is let
+    // go before the pool is asked. Anything but Started leaves the record
+    // unregistered and untouched, for the caller to close: a connection
+    // accepted during a stop, beyond `maxLive` live ones, or for which no
+    // thread could be had.
     Admission RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
-                               void (*worker)(ConnectionRecord*), size_t maxLive = SIZE_MAX);
-
-    using ThreadStarter = std::function<std::thread(void (*)(ConnectionRecord*), ConnectionRecord*)>;
-    // How worker threads are started: std::thread, unless a test makes the
-    // start fail. The previous starter is returned.
-    ThreadStarter SetThreadStarter(ThreadStarter starter);
+                               void (*worker)(ConnectionRecord*), ThreadPool& threads, size_t maxLive = SIZE_MAX);
     void Register(ConnectionRecord* record);
     // Closes the record's two sockets under the lock, so the stop path never
     // shuts down a socket number that was closed and taken again meanwhile.
@@ -51,7 +49,7 @@ public:
     void ShutdownAll();
     // Waits until every started worker has called WorkerEnded.
     void WaitForWorkers();
-    // Closes the sockets, joins the threads and releases every record.
+    // Closes the sockets and releases every record (after WaitForWorkers).
     void CloseAll();
     size_t LiveCount() const;
 
@@ -60,7 +58,4 @@ private:
     std::condition_variable workersDone_;
     std::set<ConnectionRecord*> live_;
     size_t runningWorkers_ = 0;
-    ThreadStarter startThread_ = [](void (*worker)(ConnectionRecord*), ConnectionRecord* record) {
-        return std::thread(worker, record);
-    };
 };

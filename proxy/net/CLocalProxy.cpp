@@ -34,6 +34,7 @@ CLocalProxy::~CLocalProxy() {
 }
 
 void CLocalProxy::AcceptLoop() {
+    threads.Configure(2 * limits.maxConnections, std::chrono::milliseconds(limits.idleThreadMs));
     while (IsListening()) {
         platform::Socket client;
         uint32_t peer;
@@ -49,7 +50,7 @@ void CLocalProxy::AcceptLoop() {
         record->clientSocket = client;
         record->owner = this;
         record->peerAddress = peer;
-        switch (connections.RegisterAndStart(record.get(), [this] { return IsListening(); }, &ConnectionWorker,
+        switch (connections.RegisterAndStart(record.get(), [this] { return IsListening(); }, &ConnectionWorker, threads,
                                              limits.maxConnections)) {
             case Admission::Started:
                 record.release();  // the registry owns it now
@@ -77,6 +78,7 @@ void CLocalProxy::Stop() {
     connections.ShutdownAll();
     connections.WaitForWorkers();
     connections.CloseAll();
+    threads.Stop();
 }
 
 void CLocalProxy::ReloadUserFilters() {

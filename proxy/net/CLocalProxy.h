@@ -12,10 +12,11 @@
 #include "net/ConnectUpstream.h"
 #include "net/HostCache.h"
 #include "net/Limits.h"
+#include "net/ThreadPool.h"
 
 // The HTTP proxy server: owns the long-lived filter objects of the request
-// path and the registry of live connections; one worker thread per browser
-// connection.
+// path and the registry of live connections. Each browser connection is
+// served on a thread of its pool, and so are the relays that run beside it.
 class ResponseInfo;
 enum class FilterOutcome;
 
@@ -24,11 +25,13 @@ public:
     CLocalProxy(uint16_t port, std::string listenAddress = "127.0.0.1");
     ~CLocalProxy() override;
 
-    // Serves until the listening socket is closed.
+    // Serves until the listening socket is closed. The pool takes its bound
+    // and idle time from `limits` here.
     void AcceptLoop();
     // Closes the listening socket, ends upstream connects in progress, wakes
-    // and waits for every worker, then releases every connection. After it
-    // returns no worker uses this object, and no upstream connect succeeds.
+    // and waits for every worker, releases every connection and joins the
+    // pool's threads. After it returns no worker uses this object, and no
+    // upstream connect succeeds.
     virtual void Stop();
 
     // After the user's lists or the ad-block switch changed: the ad-block rules
@@ -66,6 +69,8 @@ public:
     // the registry, is destroyed (and saved) after it: by then the destructor
     // has stopped every worker, so nothing stores into it any more.
     HostCache hostCache{"host.dat"};
+    // Connection workers and their relays: one of each per connection at most.
+    ThreadPool threads{2 * Limits{}.maxConnections, std::chrono::milliseconds(Limits{}.idleThreadMs)};
     CConnectionManager connections;
     std::unique_ptr<CDomainManager> domainManager;
     std::unique_ptr<CWordFilter> blockFilter;   // kind 1

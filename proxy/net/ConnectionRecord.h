@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include <platform/Socket.h>
 #include <sievekit/DomainStruct.h>
@@ -22,7 +21,6 @@ struct ConnectionRecord {
     std::unique_ptr<RequestInfo> request;
     CLocalProxy* owner = nullptr;  // the listener that accepted the connection
     uint32_t peerAddress = 0;      // the browser's IPv4 address, network byte order (0: unknown)
-    std::thread workerThread;      // not joinable when no worker runs it
     // When the request (or its upload) was last sent a byte to the origin
     // (platform::TickCount); the origin's time to answer counts from here.
     std::atomic<uint64_t> lastSentTick{0};

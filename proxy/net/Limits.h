@@ -27,6 +27,8 @@ struct Limits {
     size_t maxConnections = 4096;
     // Requests the local web server serves at a time; a further one likewise.
     size_t maxWebRequests = 64;
+    // A pooled thread left without work this long ends (a new one starts when needed).
+    int idleThreadMs = 60 * 1000;
     // An accept that fails for lack of descriptors waits this long before the next.
     int acceptBackoffMs = 100;
     // An accept loop waits for a connection in slices this long, so that it

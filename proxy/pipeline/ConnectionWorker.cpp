@@ -5,10 +5,8 @@
 #include <platform/TimedReceive.h>
 #include <sievekit/CProxyConfig.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include "http/RequestBodyEnd.h"
 #include "http/RequestFraming.h"
@@ -63,10 +61,11 @@ void AnswerBlocked(CLocalProxy& owner, ConnectionRecord& record) {
         owner.SendNotFoundPage(client);
 }
 
-// Both directions of a CONNECT tunnel. The second record (its sockets
-// swapped) lives until both relays have ended: when one direction ends, both
-// sockets are shut down, which ends the other, and then both are joined.
-void RunTunnel(ConnectionRecord& record) {
+// Both directions of a CONNECT tunnel: browser to origin on a pooled thread,
+// origin to browser on this one. When either ends it shuts both sockets down,
+// which ends the other; the second record (its sockets swapped) and what the
+// pooled relay shares with this one live until that relay has finished.
+void RunTunnel(CLocalProxy& owner, ConnectionRecord& record) {
     platform::SendSome(record.clientSocket.load(), kTunnelEstablished, sizeof kTunnelEstablished - 1);
     ConnectionRecord reverse;
     reverse.request = std::make_unique<RequestInfo>();
@@ -74,39 +73,39 @@ void RunTunnel(ConnectionRecord& record) {
     reverse.upstreamSocket = record.clientSocket.load();
     reverse.owner = record.owner;
 
-    std::mutex lock;
-    std::condition_variable oneEnded;
-    bool ended = false;
     std::atomic<uint64_t> lastByte{platform::TickCount()};
-    const int idleMs = record.owner->limits.idleMs;
-    auto relay = [&](ConnectionRecord* r) {
-        TunnelRelay(r, &lastByte, idleMs);
-        std::lock_guard<std::mutex> g(lock);
-        ended = true;
-        oneEnded.notify_all();
+    const int idleMs = owner.limits.idleMs;
+    auto endBoth = [&record] {
+        ConnectionRecord::ShutdownSocket(record.clientSocket);
+        ConnectionRecord::ShutdownSocket(record.upstreamSocket);
     };
-    std::thread toBrowser(relay, &record);
-    std::thread toOrigin(relay, &reverse);
-    {
-        std::unique_lock<std::mutex> g(lock);
-        oneEnded.wait(g, [&] { return ended; });
-    }
-    ConnectionRecord::ShutdownSocket(record.clientSocket);
-    ConnectionRecord::ShutdownSocket(record.upstreamSocket);
-    toBrowser.join();
-    toOrigin.join();
+    const ThreadPool::Completion toOrigin;
+    auto relayToOrigin = [&] {
+        TunnelRelay(&reverse, &lastByte, idleMs);
+        endBoth();
+    };
+    if (owner.threads.Run(relayToOrigin, &toOrigin) != ThreadPool::Start::Started) return;
+    TunnelRelay(&record, &lastByte, idleMs);
+    endBoth();
+    toOrigin.Wait();
 }
 
 // `text` is the rewritten header block and the body bytes that came with it;
-// `body` has taken those bytes and tells what is still to come.
+// `body` has taken those bytes and tells what is still to come. The answer is
+// read on this thread; the rest of a body goes up on a pooled one beside it.
 void ForwardRequest(CLocalProxy& owner, ConnectionRecord& record, const std::string& text, RequestBodyEnd& body) {
     if (owner.SendWhole(record.upstreamSocket.load(), text) <= 0) return;
     record.lastSentTick = platform::TickCount();
-    std::thread upload;
-    if (!body.Complete()) upload = std::thread(UploadRelay, &record, &body);
-    std::thread response(ResponseWorker, &record);
-    response.join();
-    if (upload.joinable()) upload.join();
+    if (body.Complete()) {
+        ResponseWorker(&record);
+        return;
+    }
+    const ThreadPool::Completion uploaded;
+    // Without a thread for the rest of the body the exchange cannot go on.
+    if (owner.threads.Run([&record, &body] { UploadRelay(&record, &body); }, &uploaded) != ThreadPool::Start::Started)
+        return;
+    ResponseWorker(&record);
+    uploaded.Wait();
 }
 
 void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
@@ -150,7 +149,7 @@ void ServeRequest(CLocalProxy& owner, ConnectionRecord& record) {
         if (upstream == platform::kInvalidSocket)
             owner.Send(record.clientSocket.load(), kBadGateway, sizeof kBadGateway - 1);
         else
-            RunTunnel(record);
+            RunTunnel(owner, record);
     } else {
         ForwardRequest(owner, record, text, body);
     }

@@ -2,6 +2,6 @@
 
 struct ConnectionRecord;
 
-// Serves one browser connection on its own thread, then leaves the record to
+// Serves one browser connection on a pooled thread, then leaves the record to
 // the registry.
 void ConnectionWorker(ConnectionRecord* record);

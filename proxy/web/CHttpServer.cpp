@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
-#include <system_error>
 #include <thread>
 
 #include <platform/Tick.h>
@@ -77,6 +76,7 @@ void CHttpServer::ServeRequests() {
         if (stopping_) return;
         serving_ = true;
     }
+    threads_.Configure(maxRequests, std::chrono::milliseconds(idleThreadMs));
     while (IsListening()) {
         platform::Socket client;
         if (Accept(client) == platform::kInvalidSocket) {
@@ -89,12 +89,9 @@ void CHttpServer::ServeRequests() {
             platform::CloseSocket(client);  // accepted while stopping, or one too many
             continue;
         }
-        try {
-            std::thread(&CHttpServer::HandleRequest, std::make_unique<RequestRecord>(RequestRecord{client, this}))
-                .detach();
-        } catch (...) {
+        if (threads_.Run([record = RequestRecord{client, this}] { HandleRequest(record); }) !=
+            ThreadPool::Start::Started)
             EndRequest(client);  // no thread: drop the connection
-        }
     }
     std::lock_guard<std::mutex> g(requestsLock_);
     serving_ = false;
@@ -108,6 +105,8 @@ void CHttpServer::Stop() {
     // A request still waiting for its browser's bytes wakes with an error.
     for (platform::Socket s : inFlight_) platform::ShutdownSocket(s);
     requestsDone_.wait(lk, [this] { return running_ == 0 && !serving_; });
+    lk.unlock();
+    threads_.Stop();
 }
 
 size_t CHttpServer::RunningRequests() const {
@@ -135,12 +134,9 @@ void CHttpServer::EndRequest(platform::Socket socket) {
     requestsDone_.notify_all();
 }
 
-void CHttpServer::HandleRequest(std::unique_ptr<RequestRecord> record) {
-    CHttpServer* server = record->server;
-    platform::Socket socket = record->socket;
-    record.reset();
-    server->Serve(socket);
-    server->EndRequest(socket);
+void CHttpServer::HandleRequest(RequestRecord record) {
+    record.server->Serve(record.socket);
+    record.server->EndRequest(record.socket);
 }
 
 void CHttpServer::Serve(platform::Socket socket) {

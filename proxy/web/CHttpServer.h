@@ -13,6 +13,7 @@
 
 #include "net/CSocketBase.h"
 #include "net/Limits.h"
+#include "net/ThreadPool.h"
 #include "web/ConfirmationTokens.h"
 #include "web/ControlRegistry.h"
 #include "web/RequestHeaders.h"
@@ -38,7 +39,7 @@ private:
 // control commands named by a request's suffix. One request per connection,
 // read with a single receive (a command is read on to the end of its header
 // block and, for a confirmation, of its short body); each connection is
-// served on a detached thread.
+// served on a thread of the server's own pool.
 //
 // Only requests that name the server by one of its own names are answered.
 // A command that a web page made the browser send is not run: it is answered
@@ -48,8 +49,8 @@ private:
 //
 // Stop order for the owner: Stop() (or the destructor, which calls it) closes
 // the listening socket, wakes every request still waiting on its browser and
-// waits until ServeRequests has returned and every request thread has
-// finished with this object. The proxy given at construction must stay alive
+// waits until ServeRequests has returned and every request has finished with
+// this object, then joins the pool's threads. The proxy given at construction must stay alive
 // until Stop() has returned, since a command reloads its filters.
 class CHttpServer : public CSocketBase {
 public:
@@ -113,13 +114,16 @@ public:
     // accepted; a silent or dribbling one is closed unanswered, so it cannot
     // hold one of the request slots for ever. Set before serving.
     int requestMs = Limits{}.requestHeaderMs;
+    // A request thread left without work this long ends. Set before serving.
+    int idleThreadMs = Limits{}.idleThreadMs;
+    const ThreadPool& RequestThreads() const { return threads_; }
 
 private:
     struct RequestRecord {
         platform::Socket socket;
         CHttpServer* server;
     };
-    static void HandleRequest(std::unique_ptr<RequestRecord> record);
+    static void HandleRequest(RequestRecord record);
     // Everything between the receive and the close of one request.
     void Serve(platform::Socket socket);
     // A request whose path names a command.
@@ -145,4 +149,6 @@ private:
     size_t running_ = 0;        // request threads started and not yet ended
     bool serving_ = false;      // ServeRequests is running
     bool stopping_ = false;
+    // Runs HandleRequest; as many threads as requests may run at a time.
+    ThreadPool threads_{Limits{}.maxWebRequests, std::chrono::milliseconds(Limits{}.idleThreadMs)};
 };

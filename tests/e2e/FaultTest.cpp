@@ -74,7 +74,7 @@ protected:
         ASSERT_TRUE(proxy_.Start());
         ASSERT_EQ(Normal(), "");
         ASSERT_TRUE(WaitThreadsBack(5000));  // no connection thread left from the probe
-        idleThreads_ = proxy_.Threads();
+        idleThreads_ = proxy_.ServingThreads();
         idleFiles_ = proxy_.OpenFiles();
         ASSERT_GT(idleThreads_, 0);
         ASSERT_GT(idleFiles_, 0);
@@ -98,19 +98,20 @@ protected:
         return c.ReadAll(kFaultTimeoutMs);
     }
 
-    // True when only the threads and descriptors of an idle proxy are left
-    // (plus the steady load's four connections, two threads and two sockets
-    // each): no worker of a faulty connection is stuck, no socket leaked.
+    // True when only the serving threads and descriptors of an idle proxy
+    // are left (plus the steady load's four connections, two threads and two
+    // sockets each): no worker of a faulty connection is stuck, no socket
+    // leaked. Pooled threads waiting for work do not count.
     bool WaitThreadsBack(int timeoutMs) {
         return testsupport::WaitFor(
             [&] {
                 return idleThreads_ < 0 ||
-                       (proxy_.Threads() <= idleThreads_ + 8 && proxy_.OpenFiles() <= idleFiles_ + 8);
+                       (proxy_.ServingThreads() <= idleThreads_ + 8 && proxy_.OpenFiles() <= idleFiles_ + 8);
             },
             timeoutMs);
     }
     std::string Held() {
-        return std::to_string(proxy_.Threads()) + " threads and " + std::to_string(proxy_.OpenFiles()) +
+        return std::to_string(proxy_.ServingThreads()) + " serving threads and " + std::to_string(proxy_.OpenFiles()) +
                " descriptors, " + std::to_string(idleThreads_) + " and " + std::to_string(idleFiles_) + " when idle";
     }
 

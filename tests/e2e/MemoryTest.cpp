@@ -21,7 +21,7 @@ TEST(MemoryTest, ResidentMemoryGrowsOnlyByTheVerdictsOfNewUrls) {
     LoadOrigin origin(64);
     ProxyProcess proxy;
     ASSERT_TRUE(proxy.Start());
-    const long idleThreads = proxy.Threads();
+    const long idleThreads = proxy.ServingThreads();
 
     auto run = [&](int requests, const char* query, int first) {
         static constexpr Kind kinds[] = {Kind::HtmlPlain, Kind::HtmlGzip, Kind::HtmlChunkedGzip, Kind::Json};
@@ -32,7 +32,7 @@ TEST(MemoryTest, ResidentMemoryGrowsOnlyByTheVerdictsOfNewUrls) {
     };
     // Resident memory once every connection is over.
     auto settled = [&] {
-        EXPECT_TRUE(testsupport::WaitFor([&] { return proxy.Threads() <= idleThreads; }, 10000));
+        EXPECT_TRUE(testsupport::WaitFor([&] { return proxy.ServingThreads() <= idleThreads; }, 10000));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         return proxy.ResidentKb();
     };

@@ -140,6 +140,20 @@ long ProxyProcess::StatusField(const char* name) const {
 long ProxyProcess::ResidentKb() const { return StatusField("VmRSS"); }
 long ProxyProcess::Threads() const { return StatusField("Threads"); }
 
+long ProxyProcess::ServingThreads() const {
+    if (pid_ <= 0) return -1;
+    std::error_code ec;
+    long count = 0;
+    const fs::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+    for (fs::directory_iterator it(tasks, ec), end; !ec && it != end; it.increment(ec)) {
+        std::ifstream in(it->path() / "wchan");
+        std::string where;
+        std::getline(in, where);
+        if (where.compare(0, 5, "futex") != 0) ++count;  // a thread that ended meanwhile counts too
+    }
+    return ec ? -1 : count;
+}
+
 long ProxyProcess::OpenFiles() const {
     if (pid_ <= 0) return -1;
     std::error_code ec;

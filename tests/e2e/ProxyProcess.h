@@ -58,6 +58,10 @@ public:
     // From /proc/PID/status; -1 when unreadable.
     long ResidentKb() const;
     long Threads() const;
+    // Threads not parked on a futex: those waiting in the network or running.
+    // A pooled thread waiting for work is parked, so this is what the
+    // connections hold; -1 when unreadable.
+    long ServingThreads() const;
     // Entries of /proc/PID/fd; -1 when unreadable.
     long OpenFiles() const;
 

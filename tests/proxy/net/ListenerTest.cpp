@@ -75,6 +75,7 @@ TEST(ListenerTest, StopClosesEveryIdleBrowserAndEmptiesTheRegistry) {
 
     listener.Stop();
     EXPECT_EQ(listener.proxy().connections.LiveCount(), 0u);
+    EXPECT_EQ(listener.proxy().threads.ThreadCount(), 0u) << "Stop left pooled threads running";
     EXPECT_FALSE(listener.proxy().IsListening());
     for (auto& b : browsers) EXPECT_TRUE(b->WaitClosed(1000)) << "a browser socket was left open";
     LoopbackClient late;

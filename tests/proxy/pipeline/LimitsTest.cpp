@@ -96,10 +96,10 @@ TEST_F(PipelineTest, WorkerThatCannotStartClosesOnlyItsConnection) {
     testsupport::FakeOrigin origin(kOk);
     Start();
     std::atomic<bool> fail{true};
-    CConnectionManager::ThreadStarter normal;
-    normal = proxy_->connections.SetThreadStarter([&](void (*worker)(ConnectionRecord*), ConnectionRecord* record) {
+    ThreadPool::ThreadStarter normal;
+    normal = proxy_->threads.SetThreadStarter([&](std::function<void()> body) {
         if (fail) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        return normal(worker, record);
+        return normal(std::move(body));
     });
     testsupport::LoopbackClient refused;
     ASSERT_TRUE(refused.Connect(port_));

@@ -206,7 +206,8 @@ TEST_F(PipelineTest, ReloadMessageFromAnotherMachineStartsAnOrdinaryRequest) {
     record->clientSocket = accepted;
     record->owner = proxy_.get();
     record->peerAddress = testsupport::Ipv4("192.0.2.7");
-    ASSERT_EQ(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker),
+    ASSERT_EQ(proxy_->connections.RegisterAndStart(record.get(), [] { return true; }, &ConnectionWorker,
+                                                   proxy_->threads),
               Admission::Started);
     record.release();
 

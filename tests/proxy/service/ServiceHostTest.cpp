@@ -5,6 +5,8 @@
 // the service control manager, ServiceControlManagerTest).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <platform/ProgramPath.h>
 #include <platform/Service.h>
 #include <platform/Socket.h>
@@ -59,6 +61,13 @@ protected:
 TEST_F(ServiceHostTest, StopControlRunsTheStatesInOrderAndClosesConnections) {
     auto entry = RunEntry("");
     ASSERT_TRUE(testsupport::WaitFor([&] { return ProxyAccepts(); }, 5000));
+    // The port accepts from the listen on, a moment before Running is reported.
+    ASSERT_TRUE(testsupport::WaitFor(
+        [] {
+            const std::vector<ServiceState> states = platform::ReportedServiceStates();
+            return std::find(states.begin(), states.end(), ServiceState::Running) != states.end();
+        },
+        5000));
     LoopbackClient browser;
     ASSERT_TRUE(browser.Connect(proxyPort_));
 

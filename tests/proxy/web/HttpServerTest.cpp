@@ -335,6 +335,7 @@ TEST_F(HttpServerTest, StopWakesRequestsWaitingForTheirBrowser) {
         for (auto& c : silent) c->Close();  // lets a Stop that waits for the browsers end the test
     ASSERT_TRUE(stoppedInTime) << "Stop waits for browsers that never send";
     EXPECT_EQ(server->RunningRequests(), 0u);
+    EXPECT_EQ(server->RequestThreads().ThreadCount(), 0u) << "Stop left request threads running";
     for (auto& c : silent) EXPECT_TRUE(c->WaitClosed(2000));
     serving.join();
     LoopbackClient late;
@@ -426,4 +427,27 @@ TEST_F(HttpServerTest, BrowsersThatDoNotFinishTheirRequestAreClosedAtTheDeadline
     ASSERT_TRUE(WaitFor([&] { return server->RunningRequests() == 0; }, 3000));
 
     EXPECT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
+}
+
+// Requests one after another are served by the same thread; one left idle
+// for its time ends, and the next request starts another.
+TEST_F(HttpServerTest, RequestsOneAfterAnotherReuseTheirThread) {
+    const ThreadPool& threads = server->RequestThreads();
+    auto settled = [&] { return WaitFor([&] { return threads.IdleCount() == threads.ThreadCount(); }, 3000); };
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
+        ASSERT_TRUE(settled());
+    }
+    EXPECT_EQ(threads.StartedCount(), 1u);
+
+    StopServer();
+    port = testsupport::FreeLoopbackPort();
+    server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
+    server->idleThreadMs = 30;
+    ASSERT_EQ(server->Listen(), 1);
+    serving = std::thread([this] { server->ServeRequests(); });
+    ASSERT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
+    EXPECT_TRUE(WaitFor([&] { return server->RequestThreads().ThreadCount() == 0; }, 3000)) << "an idle thread was kept";
+    ASSERT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
+    EXPECT_EQ(server->RequestThreads().StartedCount(), 2u);
 }
