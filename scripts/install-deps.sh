@@ -18,7 +18,10 @@ packages=(
 # and Wine to run its tests; GoogleTest is built from Debian's sources; npm
 # (with nodejs) fetches 7-Zip for Windows (scripts/fetch-7zip.sh); NSIS builds the
 # installer (scripts/build-installer.sh), whose test serves pages with python3.
-windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest xvfb xauth nodejs npm nsis python3)
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64 googletest xvfb xauth nodejs nsis python3)
+# Debian's nodejs comes without npm; a nodejs that carries its own (NodeSource's)
+# conflicts with Debian's npm package.
+command -v npm > /dev/null || windows+=(npm)
 # The tests also drive pages in a headless browser (and compare the ad-block
 # engine with the straightforward one on that EasyList). They include the
 # Windows stage.
