@@ -1,5 +1,6 @@
 #include "http/BodyRelay.h"
 
+#include <platform/SendAll.h>
 #include <platform/Socket.h>
 #include <platform/Tick.h>
 #include <platform/TimedReceive.h>
@@ -10,19 +11,6 @@
 
 namespace {
 constexpr int kRelayStep = 8192;
-
-// A blocking send may still take only part of the bytes (a signal, a full
-// buffer): keep sending, so nothing of the response is lost.
-bool SendAll(platform::Socket socket, const char* data, size_t length) {
-    while (length > 0) {
-        int step = length > INT_MAX ? INT_MAX : static_cast<int>(length);
-        int n = platform::SendSome(socket, data, step).rc;
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 }  // namespace
 
 int32_t ExpectedResponseTotal(int32_t headerLength, int32_t contentLength) {
@@ -61,7 +49,7 @@ void BodyRelay::ReceiveRest() {
 void BodyRelay::ForwardRest() {
     int64_t count = static_cast<int64_t>(buffer.size());
     if (buffer.empty()) return;
-    if (!SendAll(browserSocket, buffer.data(), buffer.size())) return;
+    if (!platform::SendAll(browserSocket, buffer.data(), buffer.size())) return;
     if (count == expectedTotal) return;
     std::string().swap(buffer);  // sent: a long relay does not hold it
     char chunk[kRelayStep];
@@ -69,7 +57,7 @@ void BodyRelay::ForwardRest() {
         int n = ReceiveStep(chunk, sizeof chunk);
         if (n <= 0) return;
         count += n;
-        if (!SendAll(browserSocket, chunk, static_cast<size_t>(n))) return;
+        if (!platform::SendAll(browserSocket, chunk, static_cast<size_t>(n))) return;
         if (count == expectedTotal) return;
     }
 }

@@ -3,9 +3,9 @@
 #include <climits>
 #include <cstring>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
-#include <sstream>
+
+#include <platform/File.h>
 
 #include "http/ResponseFilterJob.h"
 #include "http/ResponseWorker.h"
@@ -14,11 +14,9 @@
 namespace {
 
 std::string ReadWholeFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string bytes;
+    platform::ReadWholeFile(path, bytes);  // empty when it cannot be read
+    return bytes;
 }
 
 // The not-found page, read once it exists and kept for the process's life.

@@ -36,11 +36,6 @@ Admission CConnectionManager::RegisterAndStart(ConnectionRecord* record, const s
     return refused;
 }
 
-void CConnectionManager::Register(ConnectionRecord* record) {
-    std::lock_guard<std::mutex> g(lock_);
-    live_.insert(record);
-}
-
 void CConnectionManager::Remove(ConnectionRecord* record) {
     std::unique_ptr<ConnectionRecord> released;
     {

@@ -37,7 +37,6 @@ public:
     // thread could be had.
     Admission RegisterAndStart(ConnectionRecord* record, const std::function<bool()>& accepting,
                                void (*worker)(ConnectionRecord*), ThreadPool& threads, size_t maxLive = SIZE_MAX);
-    void Register(ConnectionRecord* record);
     // Closes the record's two sockets under the lock, so the stop path never
     // shuts down a socket number that was closed and taken again meanwhile.
     void CloseSockets(ConnectionRecord* record);

@@ -2,6 +2,8 @@
 
 #include "net/Limits.h"
 
+#include <platform/SendAll.h>
+
 CSocketBase::CSocketBase(uint16_t port, std::string listenAddress)
     : port(port), listenAddress(std::move(listenAddress)) {}
 
@@ -73,13 +75,8 @@ int CSocketBase::Recv(platform::Socket socket, char* buffer, int length) {
 }
 
 int CSocketBase::Send(platform::Socket socket, const char* data, int length) {
-    int sent = 0;
-    while (sent < length) {
-        int n = platform::SendSome(socket, data + sent, length - sent).rc;
-        if (n <= 0) return n;
-        sent += n;
-    }
-    return sent;
+    if (length <= 0) return 0;
+    return platform::SendAll(socket, data, static_cast<size_t>(length)) ? length : -1;
 }
 
 bool CSocketBase::Connect(platform::Socket& socket, const char* host, uint16_t port) {

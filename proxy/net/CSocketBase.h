@@ -32,7 +32,7 @@ public:
     int LastAcceptError() const { return acceptError_; }
     // One receive: bytes, 0 when the peer closed, -1 on error.
     virtual int Recv(platform::Socket socket, char* buffer, int length);
-    // Sends the whole buffer: the length, or the failing send's result (<= 0).
+    // Sends the whole buffer: the length, or -1 when a send failed.
     virtual int Send(platform::Socket socket, const char* data, int length);
     // A socket connected to host:port in the caller's socket; false when none.
     virtual bool Connect(platform::Socket& socket, const char* host, uint16_t port);

@@ -1,5 +1,6 @@
 #include "net/TunnelRelay.h"
 
+#include <platform/SendAll.h>
 #include <platform/Socket.h>
 #include <platform/Tick.h>
 #include <platform/TimedReceive.h>
@@ -16,12 +17,7 @@ int TunnelRelay(ConnectionRecord* record, std::atomic<uint64_t>* lastByteTick, i
         if (received <= 0) break;
         lastByteTick->store(platform::TickCount());
         // A short send must not drop the rest: the tunnel carries TLS records.
-        int sent = 0;
-        while (sent < received) {
-            int n = platform::SendSome(record->clientSocket.load(), buffer + sent, received - sent).rc;
-            if (n <= 0) return 0;
-            sent += n;
-        }
+        if (!platform::SendAll(record->clientSocket.load(), buffer, static_cast<size_t>(received))) return 0;
     }
     return 0;
 }

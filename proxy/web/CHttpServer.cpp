@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <thread>
 
+#include <platform/File.h>
 #include <platform/Tick.h>
 #include <platform/TimedReceive.h>
 
@@ -274,15 +275,11 @@ std::string CHttpServer::ReadWholeFile(const std::string& fileName) {
     std::error_code ec;
     // A folder (the page folder itself, for an empty path) is not a page.
     if (!std::filesystem::is_regular_file(fileName, ec)) return {};
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) return {};
-    in.seekg(0, std::ios::end);
-    long long size = static_cast<long long>(in.tellg());
-    if (size <= 0 || size > kMaxFileSize) return {};
-    in.seekg(0, std::ios::beg);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    in.read(bytes.data(), size);
-    bytes.resize(static_cast<size_t>(in.gcount()));
+    const std::uintmax_t size = std::filesystem::file_size(fileName, ec);
+    if (ec || size == 0 || size > static_cast<std::uintmax_t>(kMaxFileSize)) return {};
+    std::string bytes;
+    // Checked again: the file may have grown since its size was asked.
+    if (!platform::ReadWholeFile(fileName, bytes) || bytes.size() > static_cast<size_t>(kMaxFileSize)) return {};
     return bytes;
 }
 
@@ -304,10 +301,4 @@ std::string CHttpServer::FormatConfirmationHeader(int bodyLength) {
                           bodyLength);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof header) return {};
     return std::string(header, static_cast<size_t>(n));
-}
-
-void CHttpServer::SendHeader(platform::Socket socket, int bodyLength, const char* contentType) {
-    std::string header = FormatHeader(bodyLength, contentType);
-    if (header.empty()) return;
-    platform::SendSome(socket, header.data(), static_cast<int>(header.size()));  // one plain send; a failure shows in the body's send
 }

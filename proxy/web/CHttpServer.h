@@ -95,7 +95,6 @@ public:
     std::string ReadFileCached(const std::string& fileName, bool useCache);
     static std::string ReadWholeFile(const std::string& fileName);
     void SendNotFound(platform::Socket socket);
-    void SendHeader(platform::Socket socket, int bodyLength, const char* contentType);
 
     size_t CachedFileCount() const { return files.size(); }
     size_t RunningRequests() const;
