@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -51,9 +52,11 @@ protected:
     }
     void TearDown() override { StopServer(); }
 
-    void Start() {
+    // A server on a fresh port; `configure` sets its bounds before it serves.
+    void Start(const std::function<void(CHttpServer&)>& configure = {}) {
         port = testsupport::FreeLoopbackPort();
         server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
+        if (configure) configure(*server);
         ASSERT_EQ(server->Listen(), 1);
         serving = std::thread([this] { server->ServeRequests(); });
     }
@@ -383,11 +386,9 @@ TEST_F(HttpServerTest, StopBeforeTheAcceptLoopStartsEndsItAtOnce) {
 // once; once one ends, the server answers again.
 TEST_F(HttpServerTest, RequestsBeyondTheLimitAreClosedAtOnce) {
     StopServer();
-    port = testsupport::FreeLoopbackPort();
-    server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
-    server->maxRequests = 2;
-    ASSERT_EQ(server->Listen(), 1);
-    serving = std::thread([this] { server->ServeRequests(); });
+    Start([](CHttpServer& s) {
+        s.maxRequests = 2;
+    });
     LoopbackClient first, second, third;
     ASSERT_TRUE(first.Connect(port));  // these two send nothing: their requests wait
     ASSERT_TRUE(second.Connect(port));
@@ -405,12 +406,10 @@ TEST_F(HttpServerTest, RequestsBeyondTheLimitAreClosedAtOnce) {
 // is free again for the next browser.
 TEST_F(HttpServerTest, BrowsersThatDoNotFinishTheirRequestAreClosedAtTheDeadline) {
     StopServer();
-    port = testsupport::FreeLoopbackPort();
-    server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
-    server->maxRequests = 1;
-    server->requestMs = 200;
-    ASSERT_EQ(server->Listen(), 1);
-    serving = std::thread([this] { server->ServeRequests(); });
+    Start([](CHttpServer& s) {
+        s.maxRequests = 1;
+        s.requestMs = 200;
+    });
 
     LoopbackClient silent;
     ASSERT_TRUE(silent.Connect(port));
@@ -441,11 +440,9 @@ TEST_F(HttpServerTest, RequestsOneAfterAnotherReuseTheirThread) {
     EXPECT_EQ(threads.StartedCount(), 1u);
 
     StopServer();
-    port = testsupport::FreeLoopbackPort();
-    server = std::make_unique<CHttpServer>(port, "127.0.0.1", "www", proxy.get(), config);
-    server->idleThreadMs = 30;
-    ASSERT_EQ(server->Listen(), 1);
-    serving = std::thread([this] { server->ServeRequests(); });
+    Start([](CHttpServer& s) {
+        s.idleThreadMs = 30;
+    });
     ASSERT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
     EXPECT_TRUE(WaitFor([&] { return server->RequestThreads().ThreadCount() == 0; }, 3000)) << "an idle thread was kept";
     ASSERT_EQ(Ask(Get("/index.html")), Ok("text/html", "<p>index</p>"));
